@@ -1,0 +1,5 @@
+#include "app/run.hpp"
+
+int main(int argc, char** argv) {
+  return app::runTool(argc, argv);
+}

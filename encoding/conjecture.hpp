@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace my {
+
+// The 256-value profile of "sjis" or "utf8" (matched exactly); throws
+// std::runtime_error("no such encoding: " + name) for any other name.
+const double* referenceProfile(const char* name);
+
+// Cosine of the angle between a byte histogram and a unit-length profile; 0
+// for an empty histogram.
+double cosineSimilarity(const std::uint32_t* histogram, const double* profile);
+
+namespace detail {
+std::size_t conjectureEncoding(const char* const* names, std::size_t count,
+                               const std::uint8_t* data, std::uint32_t length);
+}
+
+// Returns the index of the candidate encoding the bytes are most likely written
+// in, or N when undecided. A single error-free candidate wins outright;
+// otherwise the best positive cosine score wins, ties going to the earlier name.
+template <std::size_t N>
+std::size_t conjectureEncoding(const std::array<const char*, N>& names, const std::uint8_t* data,
+                               std::uint32_t length) {
+  return detail::conjectureEncoding(names.data(), N, data, length);
+}
+
+}  // namespace my

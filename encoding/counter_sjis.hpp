@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+namespace my {
+
+// Shift_JIS byte counter: double-byte characters and half-width katakana.
+struct CounterSJIS {
+  std::uint32_t counts[256] = {};
+  std::uint32_t errors = 0;
+  std::uint8_t lead = 0;  // 0: no lead pending (no lead byte is 0)
+
+  static constexpr bool isLead(std::uint8_t b) noexcept {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  }
+  static constexpr bool isTrail(std::uint8_t b) noexcept {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+  }
+  static constexpr bool isHalfWidthKatakana(std::uint8_t b) noexcept {
+    return b >= 0xA1 && b <= 0xDF;
+  }
+
+  void step(std::uint8_t b) noexcept {
+    if (lead != 0) {
+      if (isTrail(b)) {
+        ++counts[lead];
+        ++counts[b];
+        lead = 0;
+        return;
+      }
+      // A failed trail is an error, and the byte is then looked at afresh.
+      ++errors;
+    }
+    if (isLead(b)) {
+      lead = b;
+      return;
+    }
+    lead = 0;
+    if (isHalfWidthKatakana(b)) {
+      ++counts[b];
+    } else if (b >= 0x80) {  // 0x80, 0xA0, 0xFD-0xFF
+      ++errors;
+    }
+  }
+
+  void clearPending() noexcept { lead = 0; }
+};
+
+}  // namespace my

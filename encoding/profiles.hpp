@@ -1,0 +1,9 @@
+#pragma once
+
+namespace my {
+
+// Reference byte-value profiles of Japanese text, each of Euclidean length 1.
+extern const double ProfileSJIS[256];
+extern const double ProfileUTF8[256];
+
+}  // namespace my
