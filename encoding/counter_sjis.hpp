@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "encoding/ascii_run.hpp"
+
 namespace my {
 
 // Shift_JIS byte counter: double-byte characters and half-width katakana.
@@ -40,6 +42,38 @@ struct CounterSJIS {
       ++counts[b];
     } else if (b >= 0x80) {  // 0x80, 0xA0, 0xFD-0xFF
       ++errors;
+    }
+  }
+
+  // The same counts and errors as step() on each byte in turn, a pair at a time.
+  void digest(const std::uint8_t* data, std::uint32_t length) noexcept {
+    std::uint32_t i = 0;
+    if (lead != 0 && length != 0) step(data[i++]);
+    while (i < length) {
+      const std::uint8_t b = data[i];
+      if (b < 0x80) {
+        i = skipAscii(data, i, length);
+      } else if (isLead(b)) {
+        if (length - i < 2) {
+          lead = b;
+          return;
+        }
+        const std::uint8_t trail = data[i + 1];
+        if (isTrail(trail)) {
+          ++counts[b];
+          ++counts[trail];
+          i += 2;
+        } else {
+          ++errors;  // the trail is looked at afresh
+          ++i;
+        }
+      } else {
+        if (isHalfWidthKatakana(b))
+          ++counts[b];
+        else
+          ++errors;
+        ++i;
+      }
     }
   }
 

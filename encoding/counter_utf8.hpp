@@ -1,8 +1,62 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
+#include "encoding/ascii_run.hpp"
+#include "encoding/byte_load.hpp"
+
 namespace my {
+
+namespace utf8 {
+
+// Sequence length announced by a lead byte; 0 for bytes that cannot lead.
+constexpr std::uint8_t sequenceLength(std::uint8_t lead) noexcept {
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  if ((lead & 0xFC) == 0xF8) return 5;
+  if ((lead & 0xFE) == 0xFC) return 6;
+  return 0;
+}
+
+// The shortest-form test, made on the second byte of a sequence only.
+constexpr bool isShortestForm(std::uint8_t lead, std::uint8_t second,
+                              std::uint8_t length) noexcept {
+  switch (length) {
+    case 2:
+      return (lead & 0x1E) != 0;
+    case 3:
+      return ((second & 0x20) | (lead & 0x0F)) != 0;
+    case 4:
+      return ((second & 0x30) | (lead & 0x07)) != 0;
+    case 5:
+      return ((second & 0x38) | (lead & 0x03)) != 0;
+    default:
+      return ((second & 0x3C) | (lead & 0x01)) != 0;
+  }
+}
+
+// Per lead byte: the sequence length in the low bits, and kCheckSecond when the
+// lead alone does not prove the shortest form (0xC0, 0xC1, 0xE0, 0xF0, ...).
+inline constexpr std::uint8_t kCheckSecond = 0x80;
+inline constexpr std::uint8_t kLengthBits = 0x07;
+
+constexpr std::array<std::uint8_t, 256> makeLeadTable() noexcept {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    const auto lead = static_cast<std::uint8_t>(b);
+    const std::uint8_t length = sequenceLength(lead);
+    const bool leadProvesIt = length != 0 && isShortestForm(lead, 0x80, length);
+    table[b] =
+        static_cast<std::uint8_t>(length | (length != 0 && !leadProvesIt ? kCheckSecond : 0));
+  }
+  return table;
+}
+
+inline constexpr std::array<std::uint8_t, 256> kLeadTable = makeLeadTable();
+
+}  // namespace utf8
 
 // UTF-8 byte counter. Deliberately lenient: surrogates, code points above
 // U+10FFFF and the old 5- and 6-byte forms pass; only the shape of a sequence
@@ -14,37 +68,10 @@ struct CounterUTF8 {
   std::uint8_t expected = 0;
   std::uint8_t filled = 0;  // 0: idle
 
-  // Sequence length announced by a lead byte; 0 for bytes that cannot lead.
-  static constexpr std::uint8_t sequenceLength(std::uint8_t lead) noexcept {
-    if ((lead & 0xE0) == 0xC0) return 2;
-    if ((lead & 0xF0) == 0xE0) return 3;
-    if ((lead & 0xF8) == 0xF0) return 4;
-    if ((lead & 0xFC) == 0xF8) return 5;
-    if ((lead & 0xFE) == 0xFC) return 6;
-    return 0;
-  }
-
-  // The shortest-form test, made on the second byte of a sequence only.
-  static constexpr bool isShortestForm(std::uint8_t lead, std::uint8_t second,
-                                       std::uint8_t length) noexcept {
-    switch (length) {
-      case 2:
-        return (lead & 0x1E) != 0;
-      case 3:
-        return ((second & 0x20) | (lead & 0x0F)) != 0;
-      case 4:
-        return ((second & 0x30) | (lead & 0x07)) != 0;
-      case 5:
-        return ((second & 0x38) | (lead & 0x03)) != 0;
-      default:
-        return ((second & 0x3C) | (lead & 0x01)) != 0;
-    }
-  }
-
   void step(std::uint8_t b) noexcept {
     if (filled == 0) {
       if (b < 0x80) return;
-      const std::uint8_t length = sequenceLength(b);
+      const std::uint8_t length = utf8::sequenceLength(b);
       if (length == 0) {
         ++errors;
         return;
@@ -54,7 +81,8 @@ struct CounterUTF8 {
       filled = 1;
       return;
     }
-    const bool accepted = (b & 0xC0) == 0x80 && (filled > 1 || isShortestForm(seq[0], b, expected));
+    const bool accepted =
+        (b & 0xC0) == 0x80 && (filled > 1 || utf8::isShortestForm(seq[0], b, expected));
     if (!accepted) {
       // The offending byte is consumed, never restarted from: the whole broken
       // stretch counts as errors, an ASCII byte that ends it is dropped.
@@ -70,7 +98,69 @@ struct CounterUTF8 {
     }
   }
 
+  // The same counts and errors as step() on each byte in turn. Whole sequences
+  // are checked from one 8-byte load; a broken sequence, or one too near the
+  // end of the block for the load, goes through step().
+  void digest(const std::uint8_t* data, std::uint32_t length) noexcept {
+    std::uint32_t i = 0;
+    while (filled != 0 && i < length)
+      step(data[i++]);
+    while (i < length) {
+      const std::uint8_t b = data[i];
+      if (b < 0x80) {
+        i = skipAscii(data, i, length);
+        continue;
+      }
+      const std::uint8_t info = utf8::kLeadTable[b];
+      const auto n = static_cast<std::uint8_t>(info & utf8::kLengthBits);
+      if (n == 0) {  // stray continuation bytes, 0xFE, 0xFF: one error each
+        std::uint32_t end = i + 1;
+        while (end < length && data[end] >= 0x80 && utf8::kLeadTable[data[end]] == 0)
+          ++end;
+        errors += end - i;
+        i = end;
+        continue;
+      }
+      if (length - i >= 8) {
+        const std::uint64_t word = loadLittleEndian64(data + i);
+        const std::uint64_t tails = ((1ull << (8 * n)) - 1) & ~std::uint64_t{0xFF};
+        const bool continued =
+            (((word & 0xC0C0C0C0C0C0C0C0ull) ^ 0x8080808080808080ull) & tails) == 0;
+        if (continued && ((info & utf8::kCheckSecond) == 0 ||
+                          utf8::isShortestForm(b, static_cast<std::uint8_t>(word >> 8), n))) {
+          countSequence(word, n);
+          i += n;
+          continue;
+        }
+      }
+      step(data[i++]);
+      while (filled != 0 && i < length)
+        step(data[i++]);
+    }
+  }
+
   void clearPending() noexcept { filled = 0; }
+
+ private:
+  void countSequence(std::uint64_t word, std::uint8_t n) noexcept {
+    switch (n) {
+      case 6:
+        ++counts[(word >> 40) & 0xFF];
+        [[fallthrough]];
+      case 5:
+        ++counts[(word >> 32) & 0xFF];
+        [[fallthrough]];
+      case 4:
+        ++counts[(word >> 24) & 0xFF];
+        [[fallthrough]];
+      case 3:
+        ++counts[(word >> 16) & 0xFF];
+        [[fallthrough]];
+      default:
+        ++counts[(word >> 8) & 0xFF];
+        ++counts[word & 0xFF];
+    }
+  }
 };
 
 }  // namespace my

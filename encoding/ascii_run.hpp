@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define CODEPAGE_GUESS_HAVE_SSE2 1
+#endif
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+
+namespace my {
+
+#if defined(CODEPAGE_GUESS_HAVE_SSE2)
+// Index of the lowest set bit of a non-zero mask.
+inline unsigned lowestSetBit(unsigned mask) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+  return static_cast<unsigned>(__builtin_ctz(mask));
+#elif defined(_MSC_VER)
+  unsigned long index = 0;
+  _BitScanForward(&index, mask);
+  return static_cast<unsigned>(index);
+#else
+  unsigned index = 0;
+  while ((mask & 1u) == 0) {
+    mask >>= 1;
+    ++index;
+  }
+  return index;
+#endif
+}
+#endif
+
+// Returns the index of the first byte at or after `from` that is not ASCII, or
+// `length` when there is none. Both counters ignore ASCII while idle, and most
+// text is mostly ASCII, so this is where the time goes on Western files.
+inline std::uint32_t skipAscii(const std::uint8_t* data, std::uint32_t from,
+                               std::uint32_t length) noexcept {
+  std::uint32_t i = from;
+#if defined(CODEPAGE_GUESS_HAVE_SSE2)
+  while (length - i >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(block));
+    if (high != 0) return i + lowestSetBit(high);
+    i += 16;
+  }
+#endif
+  while (i < length && data[i] < 0x80)
+    ++i;
+  return i;
+}
+
+}  // namespace my

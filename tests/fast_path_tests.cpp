@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "encoding/counter_sjis.hpp"
+#include "encoding/counter_utf8.hpp"
+
+// The counters' block loops take shortcuts (ASCII runs, whole pairs, whole
+// sequences from one load); each must leave exactly the state that feeding the
+// same bytes one at a time to step() leaves.
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+template <typename Counter>
+Counter stepEachByte(const Bytes& bytes) {
+  Counter counter;
+  for (const std::uint8_t b : bytes)
+    counter.step(b);
+  return counter;
+}
+
+// Feeds the bytes to digest() in pieces of random length, from empty to whole.
+template <typename Counter>
+Counter digestInPieces(const Bytes& bytes, std::mt19937& random, std::uint32_t longestPiece) {
+  Counter counter;
+  std::size_t at = 0;
+  do {
+    const std::size_t piece =
+        std::min<std::size_t>(random() % (longestPiece + 1), bytes.size() - at);
+    counter.digest(bytes.data() + at, static_cast<std::uint32_t>(piece));
+    at += piece;
+  } while (at < bytes.size());
+  return counter;
+}
+
+template <typename Counter>
+void expectSameState(const Counter& fast, const Counter& plain) {
+  ASSERT_TRUE(std::equal(std::begin(fast.counts), std::end(fast.counts), std::begin(plain.counts)));
+  ASSERT_EQ(fast.errors, plain.errors);
+  // What is pending must match too: finish both with the same tail.
+  Counter fastTail = fast;
+  Counter plainTail = plain;
+  const std::uint8_t tail[] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x41};
+  for (const std::uint8_t b : tail)
+    plainTail.step(b);
+  fastTail.digest(tail, sizeof tail);
+  ASSERT_TRUE(std::equal(std::begin(fastTail.counts), std::end(fastTail.counts),
+                         std::begin(plainTail.counts)));
+  ASSERT_EQ(fastTail.errors, plainTail.errors);
+}
+
+Bytes randomBytes(std::mt19937& random, std::size_t size) {
+  Bytes bytes(size);
+  for (std::uint8_t& b : bytes)
+    b = static_cast<std::uint8_t>(random() & 0xFF);
+  return bytes;
+}
+
+// Mostly the values where the rules of either encoding turn, in runs long
+// enough to reach the loops' wide steps.
+Bytes biasedBytes(std::mt19937& random, std::size_t size) {
+  static const std::uint8_t kTurns[] = {0x80, 0xA0, 0xC0, 0xC1, 0xE0, 0xED, 0xF0, 0xF1, 0xF2,
+                                        0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB,
+                                        0xFC, 0xFD, 0xFE, 0xFF, 0x40, 0x7F, 0x41, 0xBF, 0x9F};
+  Bytes bytes(size);
+  for (std::uint8_t& b : bytes) {
+    const std::uint32_t roll = random() % 8;
+    if (roll < 5)
+      b = kTurns[random() % sizeof kTurns];
+    else if (roll < 7)
+      b = static_cast<std::uint8_t>(0x80 | (random() & 0x3F));  // a continuation
+    else
+      b = static_cast<std::uint8_t>(random() & 0xFF);
+  }
+  return bytes;
+}
+
+Bytes readExample(const char* name) {
+  std::ifstream file(std::string(CODEPAGE_GUESS_EXAMPLES_DIR) + "/" + name, std::ios::binary);
+  Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (bytes.empty()) ADD_FAILURE() << "cannot read example " << name;
+  return bytes;
+}
+
+// Real text with a few bytes knocked out or replaced, so that well-formed runs
+// are broken at every kind of position.
+Bytes damagedText(const Bytes& text, std::mt19937& random) {
+  Bytes bytes;
+  for (int copy = 0; copy < 4; ++copy)
+    bytes.insert(bytes.end(), text.begin(), text.end());
+  for (int hit = 0; hit < 24; ++hit) {
+    const std::size_t at = random() % bytes.size();
+    if (random() % 2 == 0)
+      bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    else
+      bytes[at] = static_cast<std::uint8_t>(random() & 0xFF);
+  }
+  return bytes;
+}
+
+template <typename Counter>
+class FastPath : public ::testing::Test {};
+
+using Counters = ::testing::Types<my::CounterUTF8, my::CounterSJIS>;
+TYPED_TEST_SUITE(FastPath, Counters);
+
+template <typename Counter>
+void checkAgainstStep(const Bytes& bytes, std::mt19937& random) {
+  const Counter plain = stepEachByte<Counter>(bytes);
+  expectSameState(digestInPieces<Counter>(bytes, random, static_cast<std::uint32_t>(bytes.size())),
+                  plain);
+  expectSameState(digestInPieces<Counter>(bytes, random, 40), plain);
+  expectSameState(digestInPieces<Counter>(bytes, random, 9), plain);
+  Counter whole;
+  whole.digest(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  expectSameState(whole, plain);
+}
+
+TYPED_TEST(FastPath, MatchesStepOnRandomBytes) {
+  std::mt19937 random(1);
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    checkAgainstStep<TypeParam>(randomBytes(random, random() % 2000), random);
+  }
+}
+
+TYPED_TEST(FastPath, MatchesStepOnBiasedBytes) {
+  std::mt19937 random(2);
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    checkAgainstStep<TypeParam>(biasedBytes(random, random() % 2000), random);
+  }
+}
+
+TYPED_TEST(FastPath, MatchesStepOnRealText) {
+  std::mt19937 random(3);
+  for (const char* name : {"japanese_utf8.txt", "japanese_sjis.txt", "ascii.txt"}) {
+    const Bytes text = readExample(name);
+    SCOPED_TRACE(name);
+    checkAgainstStep<TypeParam>(text, random);
+    for (int round = 0; round < 100; ++round)
+      checkAgainstStep<TypeParam>(damagedText(text, random), random);
+  }
+}
+
+TYPED_TEST(FastPath, MatchesStepOnEveryShortSequenceAtTheEnd) {
+  // Every lead byte followed by every continuation-ish second byte, placed at
+  // each distance from the end of the block so the wide load is and is not
+  // possible.
+  for (unsigned lead = 0x80; lead < 0x100; ++lead) {
+    for (unsigned second = 0x00; second < 0x100; second += 3) {
+      for (std::size_t padding = 0; padding < 10; ++padding) {
+        Bytes bytes(4, 0x41);
+        bytes.push_back(static_cast<std::uint8_t>(lead));
+        bytes.push_back(static_cast<std::uint8_t>(second));
+        bytes.insert(bytes.end(), padding, static_cast<std::uint8_t>(0x80 | (padding * 7 % 0x40)));
+        const TypeParam plain = stepEachByte<TypeParam>(bytes);
+        TypeParam whole;
+        whole.digest(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        ASSERT_NO_FATAL_FAILURE(expectSameState(whole, plain))
+            << std::hex << lead << " " << second << " +" << padding;
+      }
+    }
+  }
+}
+
+}  // namespace
