@@ -12,14 +12,13 @@
 
 namespace my {
 
-#if defined(CODEPAGE_GUESS_HAVE_SSE2)
 // Index of the lowest set bit of a non-zero mask.
-inline unsigned lowestSetBit(unsigned mask) noexcept {
+inline unsigned lowestSetBit(std::uint64_t mask) noexcept {
 #if defined(__GNUC__) || defined(__clang__)
-  return static_cast<unsigned>(__builtin_ctz(mask));
-#elif defined(_MSC_VER)
+  return static_cast<unsigned>(__builtin_ctzll(mask));
+#elif defined(_MSC_VER) && defined(_M_X64)
   unsigned long index = 0;
-  _BitScanForward(&index, mask);
+  _BitScanForward64(&index, mask);
   return static_cast<unsigned>(index);
 #else
   unsigned index = 0;
@@ -30,7 +29,12 @@ inline unsigned lowestSetBit(unsigned mask) noexcept {
   return index;
 #endif
 }
-#endif
+
+// Number of ASCII bytes at the start of a little-endian 8-byte load.
+inline unsigned leadingAsciiBytes(std::uint64_t word) noexcept {
+  const std::uint64_t high = word & 0x8080808080808080ull;
+  return high == 0 ? 8 : lowestSetBit(high) / 8;
+}
 
 // Returns the index of the first byte at or after `from` that is not ASCII, or
 // `length` when there is none. Both counters ignore ASCII while idle, and most

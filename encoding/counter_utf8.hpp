@@ -98,51 +98,86 @@ struct CounterUTF8 {
     }
   }
 
-  // The same counts and errors as step() on each byte in turn. Whole sequences
-  // are checked from one 8-byte load; a broken sequence, or one too near the
-  // end of the block for the load, goes through step().
+  // The same counts and errors as step() on each byte in turn. While eight
+  // bytes remain, each character or broken stretch is judged from one load;
+  // the last few bytes, and a character left pending by the previous block,
+  // go through step().
   void digest(const std::uint8_t* data, std::uint32_t length) noexcept {
     std::uint32_t i = 0;
     while (filled != 0 && i < length)
       step(data[i++]);
-    while (i < length) {
-      const std::uint8_t b = data[i];
-      if (b < 0x80) {
-        i = skipAscii(data, i, length);
-        continue;
-      }
-      const std::uint8_t info = utf8::kLeadTable[b];
-      const auto n = static_cast<std::uint8_t>(info & utf8::kLengthBits);
-      if (n == 0) {  // stray continuation bytes, 0xFE, 0xFF: one error each
-        std::uint32_t end = i + 1;
-        while (end < length && data[end] >= 0x80 && utf8::kLeadTable[data[end]] == 0)
-          ++end;
-        errors += end - i;
-        i = end;
-        continue;
-      }
-      if (length - i >= 8) {
-        const std::uint64_t word = loadLittleEndian64(data + i);
-        const std::uint64_t tails = ((1ull << (8 * n)) - 1) & ~std::uint64_t{0xFF};
-        const bool continued =
-            (((word & 0xC0C0C0C0C0C0C0C0ull) ^ 0x8080808080808080ull) & tails) == 0;
-        if (continued && ((info & utf8::kCheckSecond) == 0 ||
-                          utf8::isShortestForm(b, static_cast<std::uint8_t>(word >> 8), n))) {
-          countSequence(word, n);
-          i += n;
-          continue;
-        }
-      }
+    i = digestWide(data, i, length);
+    while (i < length)
       step(data[i++]);
-      while (filled != 0 && i < length)
-        step(data[i++]);
-    }
   }
 
   void clearPending() noexcept { filled = 0; }
 
  private:
+  // Starts and ends idle, with fewer than eight bytes left at the end.
+  std::uint32_t digestWide(const std::uint8_t* data, std::uint32_t i,
+                           std::uint32_t length) noexcept {
+    while (length - i >= 8) {
+      const std::uint64_t word = loadLittleEndian64(data + i);
+      const auto lead = static_cast<std::uint8_t>(word);
+      if (lead < 0x80) {
+        const unsigned ascii = leadingAsciiBytes(word);
+        i = ascii < 8 ? i + ascii : skipAscii(data, i + 8, length);
+        continue;
+      }
+      const std::uint8_t info = utf8::kLeadTable[lead];
+      const auto n = static_cast<std::uint8_t>(info & utf8::kLengthBits);
+      if (n == 0) {  // a stray continuation byte, 0xFE or 0xFF
+        ++errors;
+        ++i;
+        continue;
+      }
+      // Zero in the bytes that are continuation bytes.
+      const std::uint64_t shape = (word & 0xC0C0C0C0C0C0C0C0ull) ^ 0x8080808080808080ull;
+      if ((info & utf8::kCheckSecond) != 0 && (shape & 0xFF00) == 0 &&
+          !utf8::isShortestForm(lead, static_cast<std::uint8_t>(word >> 8), n)) {
+        errors += 2;  // overlong: the lead and the second byte
+        i += 2;
+        continue;
+      }
+      const std::uint64_t broken = shape & kTails[n];
+      if (broken != 0) {
+        // The stretch up to the first byte that is not a continuation is in
+        // error; that byte is consumed with it, and counts if it is not ASCII.
+        const unsigned at = lowestSetBit(broken) / 8;
+        const auto offending = static_cast<std::uint8_t>(word >> (8 * at));
+        errors += at + (offending >= 0x80 ? 1u : 0u);
+        i += at + 1;
+        continue;
+      }
+      if (info == 3) {
+        // Japanese text is mostly three-byte characters: take two from one
+        // load when the second is as plain as the first.
+        const auto nextLead = static_cast<std::uint8_t>(word >> 24);
+        if (utf8::kLeadTable[nextLead] == 3 && (shape & 0xFFFF00000000ull) == 0) {
+          countSequence(word, 3);
+          countSequence(word >> 24, 3);
+          i += 6;
+          continue;
+        }
+      }
+      countSequence(word, n);
+      i += n;
+    }
+    return i;
+  }
+
+  // The continuation bytes of an n-byte sequence within an 8-byte load.
+  static constexpr std::uint64_t kTails[8] = {
+      0, 0, 0xFF00, 0xFFFF00, 0xFFFFFF00, 0xFFFFFFFF00, 0xFFFFFFFFFF00, 0};
+
   void countSequence(std::uint64_t word, std::uint8_t n) noexcept {
+    if (n == 3) {  // most of Japanese text
+      ++counts[word & 0xFF];
+      ++counts[(word >> 8) & 0xFF];
+      ++counts[(word >> 16) & 0xFF];
+      return;
+    }
     switch (n) {
       case 6:
         ++counts[(word >> 40) & 0xFF];
