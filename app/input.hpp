@@ -1,7 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+
+#include "app/input_buffer.hpp"
 
 namespace app {
 
@@ -9,7 +10,7 @@ namespace app {
 inline constexpr std::uint32_t kInputLimit = 1u << 20;
 
 struct Input {
-  std::unique_ptr<std::uint8_t[]> bytes;
+  InputBuffer bytes;
   std::uint32_t size = 0;
 };
 

@@ -23,7 +23,7 @@ int runTool(int argc, const char* const* argv) {
     const Input input = loadInput(invocation->path);
     if (input.size == 0)
       throw std::runtime_error(std::string("No bytes read from ") + invocation->path);
-    reportVerdict(my::conjectureEncoding(candidateEncodings(), input.bytes.get(), input.size));
+    reportVerdict(my::conjectureEncoding(candidateEncodings(), input.bytes.data(), input.size));
     return 0;
   } catch (const std::exception& error) {
     if (invocation->verbose) std::fprintf(stderr, "error: %s\n", error.what());
