@@ -1,0 +1,102 @@
+// Feeds arbitrary bytes to both counters and to the conjecture, and checks
+// what must hold for every input: the block loops agree with the plain byte
+// step however the input is split, only countable byte values are counted,
+// nothing is counted twice, and the verdict is a candidate or "undecided".
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "encoding/char_digester.hpp"
+#include "encoding/conjecture.hpp"
+#include "encoding/counter_sjis.hpp"
+#include "encoding/counter_utf8.hpp"
+
+namespace {
+
+void require(bool holds, const char* what) {
+  if (holds) return;
+  std::fprintf(stderr, "property violated: %s\n", what);
+  std::abort();
+}
+
+// An exact-size heap copy: a read one byte past the end is outside the block,
+// where the address sanitizer sees it.
+std::unique_ptr<std::uint8_t[]> exactCopy(const std::uint8_t* data, std::size_t size) {
+  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[size]);
+  if (size != 0) std::memcpy(copy.get(), data, size);
+  return copy;
+}
+
+bool mayCountUTF8(unsigned b) {
+  return b >= 0x80 && b <= 0xFD;
+}
+bool mayCountSJIS(unsigned b) {
+  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+template <typename Counter>
+bool sameState(const Counter& a, const std::uint32_t* counts, std::uint32_t errors) {
+  return std::memcmp(a.counts, counts, sizeof a.counts) == 0 && a.errors == errors;
+}
+
+template <typename Counter>
+void checkCounter(const char* name, const std::uint8_t* data, std::size_t size, std::size_t split,
+                  bool (*mayCount)(unsigned)) {
+  Counter plain;
+  for (std::size_t i = 0; i < size; ++i)
+    plain.step(data[i]);
+
+  Counter whole;
+  {
+    const auto copy = exactCopy(data, size);
+    whole.digest(copy.get(), static_cast<std::uint32_t>(size));
+  }
+  require(sameState(whole, plain.counts, plain.errors), "a whole block differs from step()");
+
+  Counter pieces;
+  {
+    const auto head = exactCopy(data, split);
+    const auto tail = exactCopy(data + split, size - split);
+    pieces.digest(head.get(), static_cast<std::uint32_t>(split));
+    pieces.digest(tail.get(), static_cast<std::uint32_t>(size - split));
+  }
+  require(sameState(pieces, plain.counts, plain.errors), "a split block differs from step()");
+
+  const auto digester = my::createDigester(name);
+  {
+    const auto copy = exactCopy(data, size);
+    digester->digest(copy.get(), static_cast<std::uint32_t>(size));
+  }
+  require(sameState(plain, digester->histogram(), digester->errorCount()),
+          "the digester differs from its counter");
+
+  std::uint64_t counted = 0;
+  for (unsigned b = 0; b < 256; ++b) {
+    require(plain.counts[b] == 0 || mayCount(b), "a byte value that cannot be counted was");
+    counted += plain.counts[b];
+  }
+  require(counted + plain.errors <= size, "more bytes counted and in error than given");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > (std::size_t{1} << 20)) return 0;  // the tool never looks further
+  // The split point comes from the input, so the fuzzer steers it too.
+  const std::size_t split =
+      size == 0 ? 0 : (std::size_t{data[0]} | std::size_t{data[size - 1]} << 8) % (size + 1);
+  checkCounter<my::CounterUTF8>("utf8", data, size, split, mayCountUTF8);
+  checkCounter<my::CounterSJIS>("sjis", data, size, split, mayCountSJIS);
+
+  const auto copy = exactCopy(data, size);
+  const std::array<const char*, 2> candidates = {"utf8", "sjis"};
+  const auto length = static_cast<std::uint32_t>(size);
+  const std::size_t verdict = my::conjectureEncoding(candidates, copy.get(), length);
+  require(verdict <= candidates.size(), "a verdict outside the candidates");
+  require(my::conjectureEncoding(candidates, copy.get(), length) == verdict,
+          "two verdicts on the same bytes");
+  return 0;
+}
