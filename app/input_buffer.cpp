@@ -64,14 +64,4 @@ InputBuffer::InputBuffer(InputBuffer&& other) noexcept
       mapping_(std::exchange(other.mapping_, nullptr)),
       mappingSize_(std::exchange(other.mappingSize_, 0)) {}
 
-InputBuffer& InputBuffer::operator=(InputBuffer&& other) noexcept {
-  if (this != &other) {
-    release();
-    data_ = std::exchange(other.data_, nullptr);
-    mapping_ = std::exchange(other.mapping_, nullptr);
-    mappingSize_ = std::exchange(other.mappingSize_, 0);
-  }
-  return *this;
-}
-
 }  // namespace app

@@ -16,7 +16,7 @@ class InputBuffer {
   explicit InputBuffer(std::size_t size);
   ~InputBuffer();
   InputBuffer(InputBuffer&& other) noexcept;
-  InputBuffer& operator=(InputBuffer&& other) noexcept;
+  InputBuffer& operator=(InputBuffer&&) = delete;
   InputBuffer(const InputBuffer&) = delete;
   InputBuffer& operator=(const InputBuffer&) = delete;
 
