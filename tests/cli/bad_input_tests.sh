@@ -9,7 +9,6 @@ source "$(dirname "$0")/harness.sh"
 
 not_accessible="error: Input file is not accessible$eol"
 no_bytes() { printf 'error: No bytes read from %s' "$1"; }  # add $eol: $() drops it
-linux_only() { [ "$windows" = 0 ] || { skip "$1" "$2"; return 1; }; }
 
 cp "$examples/japanese_utf8.txt" "$examples/japanese_sjis.txt" "$work/"
 # 1 MiB of ASCII, then text that only UTF-8 accepts: a tool that reads past

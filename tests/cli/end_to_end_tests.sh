@@ -57,22 +57,14 @@ check "a path is never a format" 1 "" "error: No bytes read from 100%s%n.txt$eol
 check "3 MiB file cut inside a character at 1 MiB: undecided" 0 "" "" three_mib.txt
 
 # A report that cannot be written is a failure, not "undecided".
-if [ "$windows" = 1 ]; then
-  skip "stdout to /dev/full" "no /dev/full under Windows"
-  skip "stdout to /dev/full, -v" "no /dev/full under Windows"
-else
-  stdout_to=full check "stdout to /dev/full" 1 "" "" japanese_sjis.txt
-  stdout_to=full check "stdout to /dev/full, -v" 1 "" \
-    "error: Standard output is not writable$eol" -v japanese_sjis.txt
-  stdout_to=full check "stdout to /dev/full, undecided: nothing to write" 0 "" "" ascii.txt
-fi
-if [ "$windows" = 1 ]; then
-  skip "stdout closed" "Wine gives the program a standard output of its own"
-  skip "stdout closed, -v" "Wine gives the program a standard output of its own"
-else
-  stdout_to=closed check "stdout closed" 1 "" "" japanese_sjis.txt
-  stdout_to=closed check "stdout closed, -v" 1 "" \
-    "error: Standard output is not writable$eol" -v japanese_sjis.txt
+if linux_only "stdout full or closed" \
+  "no /dev/full under Windows, and Wine gives the program a standard output of its own"; then
+  for stream in full closed; do
+    stdout_to=$stream check "stdout $stream" 1 "" "" japanese_sjis.txt
+    stdout_to=$stream check "stdout $stream, -v" 1 "" \
+      "error: Standard output is not writable$eol" -v japanese_sjis.txt
+  done
+  stdout_to=full check "stdout full, undecided: nothing to write" 0 "" "" ascii.txt
 fi
 
 summary

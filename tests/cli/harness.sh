@@ -97,6 +97,9 @@ skip() {
   echo "skipped $1 ($2)"
 }
 
+# linux_only NAME REASON: true on Linux; elsewhere skips NAME for REASON.
+linux_only() { [ "$windows" = 0 ] || { skip "$1" "$2"; return 1; }; }
+
 summary() {
   echo "$passed passed, $failed failed, $skipped skipped"
   [ "$failed" -eq 0 ]
