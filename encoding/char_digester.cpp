@@ -1,11 +1,8 @@
 #include "encoding/char_digester.hpp"
 
-#include <cstring>
-#include <stdexcept>
-#include <string>
-
 #include "encoding/counter_sjis.hpp"
 #include "encoding/counter_utf8.hpp"
+#include "encoding/encoding_name.hpp"
 
 namespace my {
 namespace {
@@ -28,9 +25,13 @@ class CharDigesterImpl final : public CharDigester {
 }  // namespace
 
 std::unique_ptr<CharDigester> createDigester(const char* name) {
-  if (std::strcmp(name, "sjis") == 0) return std::make_unique<CharDigesterImpl<CounterSJIS>>();
-  if (std::strcmp(name, "utf8") == 0) return std::make_unique<CharDigesterImpl<CounterUTF8>>();
-  throw std::runtime_error(std::string("No such encoding: ") + name);
+  switch (encodingNamed(name)) {
+    case Encoding::SJIS:
+      return std::make_unique<CharDigesterImpl<CounterSJIS>>();
+    case Encoding::UTF8:
+      break;
+  }
+  return std::make_unique<CharDigesterImpl<CounterUTF8>>();
 }
 
 }  // namespace my

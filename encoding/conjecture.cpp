@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "encoding/char_digester.hpp"
+#include "encoding/encoding_name.hpp"
+#include "encoding/kernels.hpp"
 #include "encoding/profiles.hpp"
 
 namespace my {
@@ -37,9 +39,61 @@ double cosineSimilarity(const std::uint32_t* histogram, const double* profile) {
   return score;
 }
 
+namespace {
+
+// The best positive score wins, a tie going to the earlier candidate;
+// `count` when no score is above zero.
+std::size_t decideByScores(const char* const* names, const std::uint32_t* const* histograms,
+                           std::size_t count) {
+  std::size_t best = 0;
+  double bestScore = 0.0;
+  for (std::size_t j = 0; j < count; ++j) {
+    const double score = cosineSimilarity(histograms[j], referenceProfile(names[j]));
+    if (j == 0 || score > bestScore) {
+      best = j;
+      bestScore = score;
+    }
+  }
+  return bestScore > 0.0 ? best : count;
+}
+
+}  // namespace
+
+// Most files are valid in exactly one candidate, and the other usually fails
+// within its first bytes; then the validity checks decide and no histogram is
+// built. Otherwise both histograms come from one block-parallel pass.
 std::size_t detail::conjectureEncoding(const char* const* names, std::size_t count,
                                        const std::uint8_t* data, std::uint32_t length) {
-  // Every candidate walks the whole input before anything is decided.
+  std::vector<Encoding> encodings;
+  encodings.reserve(count);
+  for (std::size_t i = 0; i < count; ++i)
+    encodings.push_back(encodingNamed(names[i]));
+
+  const Kernels& kernels = selectedKernels();
+  std::size_t errorFreeCount = 0;
+  std::size_t errorFree = count;
+  for (std::size_t i = 0; i < count; ++i) {
+    const bool free = encodings[i] == Encoding::UTF8 ? kernels.isErrorFreeUTF8(data, length)
+                                                     : kernels.isErrorFreeSJIS(data, length);
+    if (free) {
+      ++errorFreeCount;
+      errorFree = i;
+    }
+  }
+  if (errorFreeCount == 1) return errorFree;
+
+  CharacterCounts counts;
+  kernels.countCharacters(data, length, counts);
+  std::vector<const std::uint32_t*> histograms;
+  histograms.reserve(count);
+  for (const Encoding encoding : encodings)
+    histograms.push_back(encoding == Encoding::UTF8 ? counts.utf8 : counts.sjis);
+  return decideByScores(names, histograms.data(), count);
+}
+
+// Every candidate's digester walks the whole input before anything is decided.
+std::size_t detail::conjectureByDigesters(const char* const* names, std::size_t count,
+                                          const std::uint8_t* data, std::uint32_t length) {
   std::vector<std::unique_ptr<CharDigester>> digesters;
   digesters.reserve(count);
   std::size_t errorFreeCount = 0;
@@ -53,18 +107,12 @@ std::size_t detail::conjectureEncoding(const char* const* names, std::size_t cou
     }
   }
   if (errorFreeCount == 1) return errorFree;
-  if (count == 0) return count;
 
-  std::size_t best = 0;
-  double bestScore = 0.0;
-  for (std::size_t j = 0; j < count; ++j) {
-    const double score = cosineSimilarity(digesters[j]->histogram(), referenceProfile(names[j]));
-    if (j == 0 || score > bestScore) {
-      best = j;
-      bestScore = score;
-    }
-  }
-  return bestScore > 0.0 ? best : count;
+  std::vector<const std::uint32_t*> histograms;
+  histograms.reserve(count);
+  for (const auto& digester : digesters)
+    histograms.push_back(digester->histogram());
+  return decideByScores(names, histograms.data(), count);
 }
 
 }  // namespace my

@@ -17,15 +17,27 @@ double cosineSimilarity(const std::uint32_t* histogram, const double* profile);
 namespace detail {
 std::size_t conjectureEncoding(const char* const* names, std::size_t count,
                                const std::uint8_t* data, std::uint32_t length);
-}
+std::size_t conjectureByDigesters(const char* const* names, std::size_t count,
+                                  const std::uint8_t* data, std::uint32_t length);
+}  // namespace detail
 
 // Returns the index of the candidate encoding the bytes are most likely written
 // in, or N when undecided. A single error-free candidate wins outright;
 // otherwise the best positive cosine score wins, ties going to the earlier name.
+// Throws std::runtime_error("No such encoding: " + name) for an unknown name.
 template <std::size_t N>
 std::size_t conjectureEncoding(const std::array<const char*, N>& names, const std::uint8_t* data,
                                std::uint32_t length) {
   return detail::conjectureEncoding(names.data(), N, data, length);
+}
+
+// The same verdict the long way: every candidate's digester reads every byte,
+// then the error counts and, if they do not decide, the histograms do. What
+// conjectureEncoding is checked against.
+template <std::size_t N>
+std::size_t conjectureByDigesters(const std::array<const char*, N>& names, const std::uint8_t* data,
+                                  std::uint32_t length) {
+  return detail::conjectureByDigesters(names.data(), N, data, length);
 }
 
 }  // namespace my

@@ -1,7 +1,9 @@
-// Feeds arbitrary bytes to both counters and to the conjecture, and checks
-// what must hold for every input: the block loops agree with the plain byte
-// step however the input is split, only countable byte values are counted,
-// nothing is counted twice, and the verdict is a candidate or "undecided".
+// Feeds arbitrary bytes to both counters, to every set of block-parallel
+// kernels this processor runs and to the conjecture, and checks what must hold
+// for every input: the block loops agree with the plain byte step however the
+// input is split, only countable byte values are counted, nothing is counted
+// twice, each kernel's validity and histograms are the counters', and the
+// verdict is a candidate or "undecided", the same as the full reading gives.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include "encoding/conjecture.hpp"
 #include "encoding/counter_sjis.hpp"
 #include "encoding/counter_utf8.hpp"
+#include "encoding/kernels.hpp"
 
 namespace {
 
@@ -43,8 +46,8 @@ bool sameState(const Counter& a, const std::uint32_t* counts, std::uint32_t erro
 }
 
 template <typename Counter>
-void checkCounter(const char* name, const std::uint8_t* data, std::size_t size, std::size_t split,
-                  bool (*mayCount)(unsigned)) {
+Counter checkCounter(const char* name, const std::uint8_t* data, std::size_t size,
+                     std::size_t split, bool (*mayCount)(unsigned)) {
   Counter plain;
   for (std::size_t i = 0; i < size; ++i)
     plain.step(data[i]);
@@ -79,6 +82,25 @@ void checkCounter(const char* name, const std::uint8_t* data, std::size_t size, 
     counted += plain.counts[b];
   }
   require(counted + plain.errors <= size, "more bytes counted and in error than given");
+  return plain;
+}
+
+void checkKernels(const std::uint8_t* data, std::size_t size, const my::CounterUTF8& utf8,
+                  const my::CounterSJIS& sjis) {
+  const auto copy = exactCopy(data, size);
+  const auto length = static_cast<std::uint32_t>(size);
+  for (const my::Kernels* kernels : my::runnableKernels()) {
+    require(kernels->isErrorFreeUTF8(copy.get(), length) == (utf8.errors == 0),
+            "a UTF-8 validator differs from the counter");
+    require(kernels->isErrorFreeSJIS(copy.get(), length) == (sjis.errors == 0),
+            "a Shift_JIS validator differs from the counter");
+    my::CharacterCounts counts;
+    kernels->countCharacters(copy.get(), length, counts);
+    require(std::memcmp(counts.utf8, utf8.counts, sizeof counts.utf8) == 0,
+            "a kernel's UTF-8 histogram differs from the counter's");
+    require(std::memcmp(counts.sjis, sjis.counts, sizeof counts.sjis) == 0,
+            "a kernel's Shift_JIS histogram differs from the counter's");
+  }
 }
 
 }  // namespace
@@ -88,8 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The split point comes from the input, so the fuzzer steers it too.
   const std::size_t split =
       size == 0 ? 0 : (std::size_t{data[0]} | std::size_t{data[size - 1]} << 8) % (size + 1);
-  checkCounter<my::CounterUTF8>("utf8", data, size, split, mayCountUTF8);
-  checkCounter<my::CounterSJIS>("sjis", data, size, split, mayCountSJIS);
+  const auto utf8 = checkCounter<my::CounterUTF8>("utf8", data, size, split, mayCountUTF8);
+  const auto sjis = checkCounter<my::CounterSJIS>("sjis", data, size, split, mayCountSJIS);
+  checkKernels(data, size, utf8, sjis);
 
   const auto copy = exactCopy(data, size);
   const std::array<const char*, 2> candidates = {"utf8", "sjis"};
@@ -98,5 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(verdict <= candidates.size(), "a verdict outside the candidates");
   require(my::conjectureEncoding(candidates, copy.get(), length) == verdict,
           "two verdicts on the same bytes");
+  require(my::conjectureByDigesters(candidates, copy.get(), length) == verdict,
+          "the verdict differs from the full reading's");
   return 0;
 }

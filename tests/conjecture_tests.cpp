@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "byte_script.hpp"
 #include "encoding/char_digester.hpp"
 #include "encoding/conjecture.hpp"
+#include "test_inputs.hpp"
 
 namespace {
 
@@ -16,10 +19,16 @@ using testing_support::hexBytes;
 constexpr std::array<const char*, 2> kToolCandidates{"utf8", "sjis"};
 constexpr std::size_t kUndecided = kToolCandidates.size();
 
+// The verdict, after checking that the full reading gives the same.
+std::size_t verdictOn(const std::vector<std::uint8_t>& bytes) {
+  const auto length = static_cast<std::uint32_t>(bytes.size());
+  const std::size_t verdict = my::conjectureEncoding(kToolCandidates, bytes.data(), length);
+  EXPECT_EQ(my::conjectureByDigesters(kToolCandidates, bytes.data(), length), verdict);
+  return verdict;
+}
+
 std::size_t verdictFor(const std::string& hex) {
-  const std::vector<std::uint8_t> bytes = hexBytes(hex);
-  return my::conjectureEncoding(kToolCandidates, bytes.data(),
-                                static_cast<std::uint32_t>(bytes.size()));
+  return verdictOn(hexBytes(hex));
 }
 
 double scoreFor(const char* encoding, const std::string& hex) {
@@ -87,6 +96,37 @@ TEST(ConjectureEncoding, BreaksTiesTowardsTheEarlierCandidate) {
             0u);
 }
 
+TEST(ConjectureEncoding, AgreesWithTheFullReadingOnMixedAndDamagedText) {
+  using testing_support::Bytes;
+  std::mt19937 random(20);
+  const Bytes utf8 = testing_support::readExample("japanese_utf8.txt");
+  const Bytes sjis = testing_support::readExample("japanese_sjis.txt");
+  const Bytes ascii = testing_support::readExample("ascii.txt");
+  const Bytes* texts[] = {&utf8, &sjis, &ascii};
+  // Pieces of different texts pasted together, then damaged: both readings
+  // meet errors somewhere, or neither, or one, and the histograms decide.
+  for (int round = 0; round < 300; ++round) {
+    Bytes bytes;
+    const std::uint32_t pieces = 1 + random() % 4;
+    for (std::uint32_t p = 0; p < pieces; ++p) {
+      const Bytes& text = *texts[random() % 3];
+      const std::size_t from = random() % text.size();
+      const std::size_t to = std::min(text.size(), from + random() % 400);
+      bytes.insert(bytes.end(), text.begin() + static_cast<std::ptrdiff_t>(from),
+                   text.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+    if (!bytes.empty() && random() % 2 == 0)
+      bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random() & 0xFF);
+    SCOPED_TRACE(round);
+    verdictOn(bytes);
+  }
+  for (int round = 0; round < 100; ++round) {
+    SCOPED_TRACE(round);
+    verdictOn(testing_support::randomBytes(random, random() % 300));
+    verdictOn(testing_support::biasedBytes(random, random() % 300));
+  }
+}
+
 TEST(ReferenceProfile, MatchesNamesExactly) {
   EXPECT_NE(my::referenceProfile("sjis"), my::referenceProfile("utf8"));
   for (const char* name : {"SJIS", "Utf8", "utf-8", ""}) {
@@ -107,6 +147,21 @@ TEST(ConjectureEncoding, ReportsAnUnknownCandidateFromTheDigesterLookup) {
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "No such encoding: Sjis");
+  }
+}
+
+TEST(ConjectureEncoding, ReportsAnUnknownCandidateBeforeDeciding) {
+  // "82 A0" is valid Shift_JIS only: the validity checks alone would decide.
+  const std::vector<std::uint8_t> bytes = hexBytes("82 A0");
+  for (const auto& names :
+       {std::array<const char*, 2>{"sjis", "UTF8"}, std::array<const char*, 2>{"utf-8", "sjis"}}) {
+    try {
+      my::conjectureEncoding(names, bytes.data(), 2);
+      ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& error) {
+      const std::string unknown = std::string(names[0]) == "sjis" ? names[1] : names[0];
+      EXPECT_EQ(error.what(), "No such encoding: " + unknown);
+    }
   }
 }
 

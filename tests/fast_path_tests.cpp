@@ -3,21 +3,24 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "encoding/counter_sjis.hpp"
 #include "encoding/counter_utf8.hpp"
+#include "test_inputs.hpp"
 
 // The counters' block loops take shortcuts (ASCII runs, whole pairs, whole
 // sequences from one load); each must leave exactly the state that feeding the
 // same bytes one at a time to step() leaves.
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing_support::biasedBytes;
+using testing_support::Bytes;
+using testing_support::damagedText;
+using testing_support::randomBytes;
+using testing_support::readExample;
 
 template <typename Counter>
 Counter stepEachByte(const Bytes& bytes) {
@@ -55,55 +58,6 @@ void expectSameState(const Counter& fast, const Counter& plain) {
   ASSERT_TRUE(std::equal(std::begin(fastTail.counts), std::end(fastTail.counts),
                          std::begin(plainTail.counts)));
   ASSERT_EQ(fastTail.errors, plainTail.errors);
-}
-
-Bytes randomBytes(std::mt19937& random, std::size_t size) {
-  Bytes bytes(size);
-  for (std::uint8_t& b : bytes)
-    b = static_cast<std::uint8_t>(random() & 0xFF);
-  return bytes;
-}
-
-// Mostly the values where the rules of either encoding turn, in runs long
-// enough to reach the loops' wide steps.
-Bytes biasedBytes(std::mt19937& random, std::size_t size) {
-  static const std::uint8_t kTurns[] = {0x80, 0xA0, 0xC0, 0xC1, 0xE0, 0xED, 0xF0, 0xF1, 0xF2,
-                                        0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB,
-                                        0xFC, 0xFD, 0xFE, 0xFF, 0x40, 0x7F, 0x41, 0xBF, 0x9F};
-  Bytes bytes(size);
-  for (std::uint8_t& b : bytes) {
-    const std::uint32_t roll = random() % 8;
-    if (roll < 5)
-      b = kTurns[random() % sizeof kTurns];
-    else if (roll < 7)
-      b = static_cast<std::uint8_t>(0x80 | (random() & 0x3F));  // a continuation
-    else
-      b = static_cast<std::uint8_t>(random() & 0xFF);
-  }
-  return bytes;
-}
-
-Bytes readExample(const char* name) {
-  std::ifstream file(std::string(CODEPAGE_GUESS_EXAMPLES_DIR) + "/" + name, std::ios::binary);
-  Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (bytes.empty()) ADD_FAILURE() << "cannot read example " << name;
-  return bytes;
-}
-
-// Real text with a few bytes knocked out or replaced, so that well-formed runs
-// are broken at every kind of position.
-Bytes damagedText(const Bytes& text, std::mt19937& random) {
-  Bytes bytes;
-  for (int copy = 0; copy < 4; ++copy)
-    bytes.insert(bytes.end(), text.begin(), text.end());
-  for (int hit = 0; hit < 24; ++hit) {
-    const std::size_t at = random() % bytes.size();
-    if (random() % 2 == 0)
-      bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at));
-    else
-      bytes[at] = static_cast<std::uint8_t>(random() & 0xFF);
-  }
-  return bytes;
 }
 
 template <typename Counter>

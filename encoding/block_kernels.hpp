@@ -1,0 +1,397 @@
+#pragma once
+
+// The counters' rules as bit-parallel logic on 64-byte blocks. A Block type
+// per instruction set only splits 64 bytes into eight bit planes; everything
+// else is plain 64-bit integer arithmetic, the same on every target.
+//
+// This header is compiled once per instruction set (kernels_portable.cpp,
+// x86/kernels_sse2.cpp, x86/kernels_avx2.cpp). The unnamed namespace gives each
+// of those files its own copy, so that code compiled for AVX2 can never be
+// linked in where a plain x86-64 processor runs it.
+
+#include <cstdint>
+#include <cstring>
+
+#include "encoding/ascii_run.hpp"
+#include "encoding/kernels.hpp"
+
+namespace my {
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): see above
+
+using Mask = std::uint64_t;  // bit i stands for byte i of a block
+
+constexpr std::uint32_t kBlock = 64;
+constexpr Mask kEvenBits = 0x5555555555555555ull;
+
+// bit[k] holds bit k of each of the 64 bytes.
+struct BytePlanes {
+  Mask bit[8];
+};
+
+// The mask shifted by d bytes towards the end, filled from the block before.
+inline Mask lookBack(Mask now, Mask before, unsigned d) noexcept {
+  return (now << d) | (before >> (64 - d));
+}
+
+// Bit i set when an odd number of bits at or below i are set.
+inline Mask prefixXor(Mask m) noexcept {
+  m ^= m << 1;
+  m ^= m << 2;
+  m ^= m << 4;
+  m ^= m << 8;
+  m ^= m << 16;
+  m ^= m << 32;
+  return m;
+}
+
+inline Mask firstBytes(std::uint32_t n) noexcept {
+  return n >= 64 ? ~Mask{0} : (Mask{1} << n) - 1;
+}
+
+// Runs `visit(i)` for each set bit i, lowest first.
+template <typename Visit>
+inline void forEachBit(Mask m, Visit visit) noexcept {
+  while (m != 0) {
+    visit(lowestSetBit(m));
+    m &= m - 1;
+  }
+}
+
+// Calls `onBlock(block, start, valid)` on each 64-byte block of the input; the
+// last, partial one is copied into zeros (ASCII, so it starts and ends
+// nothing) and `valid` marks its real bytes. Stops when onBlock returns false.
+template <typename Block, typename OnBlock>
+inline bool forEachBlock(const std::uint8_t* data, std::uint32_t length, OnBlock onBlock) noexcept {
+  std::uint32_t start = 0;
+  for (; length - start >= kBlock; start += kBlock) {
+    if (!onBlock(Block(data + start), start, ~Mask{0})) return false;
+  }
+  if (start == length) return true;
+  std::uint8_t tail[kBlock] = {};
+  std::memcpy(tail, data + start, length - start);
+  return onBlock(Block(tail), start, firstBytes(length - start));
+}
+
+// Byte classes of one block, from its bit planes.
+struct ByteClasses {
+  Mask continuation;  // 80-BF
+  Mask atLeastC0, atLeastE0, atLeastF0, atLeastF8, atLeastFC, atLeastFE;
+  // Leads whose second byte must pass the shortest-form test, by lead value.
+  Mask leadC0C1, leadE0, leadF0, leadF8, leadFC;
+  // Second bytes that fail it after the lead of that value.
+  Mask below90, below88, belowA0, below84;
+  // Shift_JIS: 81-9F and E0-FC; <40, 7F and FD-FF; 80, A0 and FD-FF.
+  Mask sjisLead, sjisNotTrail, sjisErrorAlone;
+
+  explicit ByteClasses(const BytePlanes& p) noexcept {
+    const Mask* b = p.bit;
+    atLeastC0 = b[7] & b[6];
+    continuation = b[7] & ~b[6];
+    atLeastE0 = atLeastC0 & b[5];
+    atLeastF0 = atLeastE0 & b[4];
+    atLeastF8 = atLeastF0 & b[3];
+    atLeastFC = atLeastF8 & b[2];
+    atLeastFE = atLeastFC & b[1];
+
+    const Mask low2 = b[1] | b[0];
+    const Mask low3 = b[2] | low2;
+    const Mask low4 = b[3] | low3;
+    const Mask low5 = b[4] | low4;
+    leadC0C1 = atLeastC0 & ~b[5] & ~(b[4] | b[3] | b[2] | b[1]);
+    leadE0 = atLeastE0 & ~low5;
+    leadF0 = atLeastF0 & ~low4;
+    leadF8 = atLeastF8 & ~low3;
+    leadFC = atLeastFC & ~low2;
+    belowA0 = ~b[5];
+    below90 = belowA0 & ~b[4];
+    below88 = below90 & ~b[3];
+    below84 = below88 & ~b[2];
+
+    const Mask fdToFF = atLeastFC & low2;
+    sjisLead = (continuation & ~b[5] & low5) | (atLeastE0 & ~fdToFF);
+    sjisNotTrail =
+        (~b[7] & ~b[6]) | (~b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0]) | fdToFF;
+    sjisErrorAlone = (continuation & ~low5) | fdToFF;
+  }
+};
+
+// What the UTF-8 rules need to know of the block before.
+struct LeadsBefore {
+  Mask atLeastC0 = 0, atLeastE0 = 0, atLeastF0 = 0, atLeastF8 = 0, atLeastFC = 0;
+  Mask leadC0C1 = 0, leadE0 = 0, leadF0 = 0, leadF8 = 0, leadFC = 0;
+
+  void remember(const ByteClasses& c) noexcept {
+    atLeastC0 = c.atLeastC0;
+    atLeastE0 = c.atLeastE0;
+    atLeastF0 = c.atLeastF0;
+    atLeastF8 = c.atLeastF8;
+    atLeastFC = c.atLeastFC;
+    leadC0C1 = c.leadC0C1;
+    leadE0 = c.leadE0;
+    leadF0 = c.leadF0;
+    leadF8 = c.leadF8;
+    leadFC = c.leadFC;
+  }
+};
+
+// Continuation bytes that fail the shortest-form test of the byte before.
+inline Mask overlongSeconds(const ByteClasses& c, const LeadsBefore& before) noexcept {
+  return c.continuation & (lookBack(c.leadC0C1, before.leadC0C1, 1) |
+                           (lookBack(c.leadE0, before.leadE0, 1) & c.belowA0) |
+                           (lookBack(c.leadF0, before.leadF0, 1) & c.below90) |
+                           (lookBack(c.leadF8, before.leadF8, 1) & c.below88) |
+                           (lookBack(c.leadFC, before.leadFC, 1) & c.below84));
+}
+
+// UTF-8 validity as one rule per byte: a byte is in error when being a
+// continuation byte differs from having to be one (a lead among the five bytes
+// before reaches it), when it is FE or FF, or when it is an overlong second
+// byte. Up to the first error every byte from C0 up starts a sequence, so the
+// rule meets its first error exactly where the counter meets one; a sequence
+// cut by the end of the input reaches past `valid` and is no error.
+class UTF8Validator {
+ public:
+  template <typename Block>
+  bool accepts(const Block& block, Mask valid) noexcept {
+    if (block.highBits() == 0 && !reachesNextBlock()) return true;
+    BytePlanes planes;
+    block.planes(planes);
+    const ByteClasses c(planes);
+    const Mask mustContinue =
+        lookBack(c.atLeastC0, before_.atLeastC0, 1) | lookBack(c.atLeastE0, before_.atLeastE0, 2) |
+        lookBack(c.atLeastF0, before_.atLeastF0, 3) | lookBack(c.atLeastF8, before_.atLeastF8, 4) |
+        lookBack(c.atLeastFC, before_.atLeastFC, 5);
+    const Mask errors = (c.continuation ^ mustContinue) | c.atLeastFE | overlongSeconds(c, before_);
+    before_.remember(c);
+    return (errors & valid) == 0;
+  }
+
+ private:
+  bool reachesNextBlock() const noexcept {
+    return ((before_.atLeastC0 >> 63) | (before_.atLeastE0 >> 62) | (before_.atLeastF0 >> 61) |
+            (before_.atLeastF8 >> 60) | (before_.atLeastFC >> 59)) != 0;
+  }
+
+  LeadsBefore before_;
+};
+
+// Shift_JIS pairing. In a run of bytes that can lead (81-9F, E0-FC) the bytes
+// pair up from the run's start: every such byte is also a valid trail, so the
+// 1st, 3rd, 5th ... lead and the one after each is its trail, whatever it is.
+// After any other byte the counter is idle again. So the leads are the bytes
+// at even distance from their run's start, found with one addition per block:
+// adding a run's start bit to the run carries through it and clears it, which
+// sorts runs by the parity of their start.
+class SJISPairing {
+ public:
+  struct Pairs {
+    Mask leads;   // lead bytes, whether or not a trail follows
+    Mask trails;  // bytes right after a lead
+  };
+
+  Pairs pair(Mask canLead) noexcept {
+    // A run that goes on from the block before restarts at bit 0 only when
+    // the last byte there was a trail.
+    const Mask starts = canLead & ~((canLead << 1) | leadBefore_);
+    const Mask oddRuns = (canLead + (starts & kEvenBits)) & canLead;
+    const Mask leads = (canLead & ~oddRuns & kEvenBits) | (oddRuns & ~kEvenBits);
+    const Pairs pairs{leads, (leads << 1) | leadBefore_};
+    leadBefore_ = leads >> 63;
+    return pairs;
+  }
+
+  bool leadPending() const noexcept { return leadBefore_ != 0; }
+
+ private:
+  Mask leadBefore_ = 0;
+};
+
+// The Shift_JIS counter's errors: a lead whose trail cannot be one (the error
+// is the lead's), and a byte left alone that is 80, A0 or FD-FF. A byte that
+// fails as a trail is looked at again alone.
+struct SJISErrors {
+  Mask failedTrails;  // error at the byte before each bit
+  Mask alone;
+
+  SJISErrors(const ByteClasses& c, const SJISPairing::Pairs& pairs, Mask valid) noexcept
+      : failedTrails(pairs.trails & c.sjisNotTrail & valid),
+        alone(~pairs.leads & (~pairs.trails | c.sjisNotTrail) & c.sjisErrorAlone & valid) {}
+};
+
+class SJISValidator {
+ public:
+  template <typename Block>
+  bool accepts(const Block& block, Mask valid) noexcept {
+    if (block.highBits() == 0 && !pairing_.leadPending()) return true;
+    BytePlanes planes;
+    block.planes(planes);
+    const ByteClasses c(planes);
+    const SJISErrors errors(c, pairing_.pair(c.sjisLead), valid);
+    return (errors.failedTrails | errors.alone) == 0;
+  }
+
+ private:
+  SJISPairing pairing_;
+};
+
+template <typename Block>
+bool isErrorFreeUTF8(const std::uint8_t* data, std::uint32_t length) noexcept {
+  UTF8Validator validator;
+  return forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
+    return validator.accepts(block, valid);
+  });
+}
+
+template <typename Block>
+bool isErrorFreeSJIS(const std::uint8_t* data, std::uint32_t length) noexcept {
+  SJISValidator validator;
+  return forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
+    return validator.accepts(block, valid);
+  });
+}
+
+// Which bytes the UTF-8 counter counts, past errors too. The counter consumes
+// a byte that breaks a sequence: a lead that cuts the sequence before it short
+// starts nothing. Call a lead "linked" when the nearest byte before it that is
+// not a continuation is a lead whose sequence would reach it (and whose second
+// byte was not rejected as overlong). A linked lead breaks the sequence before
+// it exactly when that lead started one; so along a chain of linked leads the
+// roles alternate: the first lead starts a sequence, the second breaks it, the
+// third starts one again. A chain is a run of "linked lead or continuation"
+// bits, so a lead's place in it is the parity of the linked leads in its run:
+// a prefix XOR, less the parity where the run starts, which one addition
+// spreads over each run. A lead that starts a sequence followed by enough
+// continuation bytes, and no overlong second byte, is counted with them.
+class UTF8Sequences {
+ public:
+  // Calls count(end, n) for each well-formed n-byte sequence ending at `end`.
+  template <typename Count>
+  void find(const ByteClasses& c, Count count) noexcept {
+    const Mask leads = c.atLeastC0 & ~c.atLeastFE;
+    const Mask reach3 = c.atLeastE0 & ~c.atLeastFE;  // sequences of 3 bytes or more
+    const Mask reach4 = c.atLeastF0 & ~c.atLeastFE;
+    const Mask reach5 = c.atLeastF8 & ~c.atLeastFE;
+    const Mask reach6 = c.atLeastFC & ~c.atLeastFE;
+    const Mask overlong = overlongSeconds(c, leadsBefore_);
+    const Mask cont = c.continuation;
+
+    const Mask cont1 = lookBack(cont, before_.continuation, 1);
+    const Mask cont12 = cont1 & lookBack(cont, before_.continuation, 2);
+    const Mask cont123 = cont12 & lookBack(cont, before_.continuation, 3);
+    const Mask cont1234 = cont123 & lookBack(cont, before_.continuation, 4);
+    const Mask overlong1 = lookBack(overlong, before_.overlong, 1);
+    const Mask overlong2 = lookBack(overlong, before_.overlong, 2);
+    const Mask overlong3 = lookBack(overlong, before_.overlong, 3);
+    const Mask overlong4 = lookBack(overlong, before_.overlong, 4);
+
+    const Mask linked = leads & (lookBack(leads, before_.leads, 1) |
+                                 (lookBack(reach3, before_.reach3, 2) & cont1 & ~overlong1) |
+                                 (lookBack(reach4, before_.reach4, 3) & cont12 & ~overlong2) |
+                                 (lookBack(reach5, before_.reach5, 4) & cont123 & ~overlong3) |
+                                 (lookBack(reach6, before_.reach6, 5) & cont1234 & ~overlong4));
+
+    const Mask chains = linked | cont;
+    const Mask parity = prefixXor(linked) ^ (0 - parityBefore_);
+    const Mask runStarts = chains & ~lookBack(chains, before_.chains, 1);
+    const Mask oddStarts = runStarts & (parity ^ linked);
+    const Mask sum = chains + oddStarts;
+    const Mask spread = sum + carryBefore_;
+    carryBefore_ = (sum < chains || spread < sum) ? 1 : 0;
+    const Mask oddRuns = chains & ~spread;
+    const Mask starts = leads & ~(linked & (parity ^ oddRuns));
+    parityBefore_ = parity >> 63;
+
+    const Mask starts2 = starts & ~c.atLeastE0;
+    const Mask starts3 = starts & c.atLeastE0 & ~c.atLeastF0;
+    const Mask starts4 = starts & c.atLeastF0 & ~c.atLeastF8;
+    const Mask starts5 = starts & c.atLeastF8 & ~c.atLeastFC;
+    const Mask starts6 = starts & reach6;
+    count(lookBack(starts2, before_.starts2, 1) & cont & ~overlong, 2);
+    count(lookBack(starts3, before_.starts3, 2) & cont1 & cont & ~overlong1, 3);
+    count(lookBack(starts4, before_.starts4, 3) & cont12 & cont & ~overlong2, 4);
+    count(lookBack(starts5, before_.starts5, 4) & cont123 & cont & ~overlong3, 5);
+    count(lookBack(starts6, before_.starts6, 5) & cont1234 & cont & ~overlong4, 6);
+
+    leadsBefore_.remember(c);
+    before_ = {cont,   leads,   reach3,  reach4,  reach5,  reach6, overlong,
+               chains, starts2, starts3, starts4, starts5, starts6};
+  }
+
+  // A block of ASCII ends every chain and sequence.
+  void skipAscii() noexcept {
+    leadsBefore_ = {};
+    before_ = {};
+    carryBefore_ = 0;
+  }
+
+ private:
+  struct Before {
+    Mask continuation, leads, reach3, reach4, reach5, reach6, overlong, chains;
+    Mask starts2, starts3, starts4, starts5, starts6;
+  };
+  LeadsBefore leadsBefore_;
+  Before before_{};
+  Mask parityBefore_ = 0;
+  Mask carryBefore_ = 0;
+};
+
+// Both counters' histograms. The Shift_JIS counter counts every byte from 80
+// up except its errors and a lead left pending at the end, plus the trails in
+// 40-7E; so its histogram is the input's own histogram of those bytes,
+// corrected at the few places where it differs. The UTF-8 counter's is built
+// from the well-formed sequences found above.
+template <typename Block>
+void countCharacters(const std::uint8_t* data, std::uint32_t length,
+                     CharacterCounts& counts) noexcept {
+  std::memset(&counts, 0, sizeof counts);
+  std::uint32_t all[4][256] = {};  // four tables, so that equal bytes do not wait on each other
+  UTF8Sequences sequences;
+  SJISPairing pairing;
+  Mask lastLeads = 0;
+  forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t start, Mask valid) {
+    if (block.highBits() == 0 && !pairing.leadPending()) {
+      sequences.skipAscii();
+      lastLeads = 0;
+      return true;
+    }
+    for (std::uint32_t k = 0; k < kBlock; k += 4) {
+      ++all[0][block.byte(k)];
+      ++all[1][block.byte(k + 1)];
+      ++all[2][block.byte(k + 2)];
+      ++all[3][block.byte(k + 3)];
+    }
+    BytePlanes planes;
+    block.planes(planes);
+    const ByteClasses c(planes);
+
+    sequences.find(c, [&](Mask ends, unsigned n) {
+      forEachBit(ends, [&](unsigned end) {
+        const std::uint8_t* last = data + start + end;
+        for (unsigned k = 0; k < n; ++k)
+          ++counts.utf8[*(last - k)];
+      });
+    });
+
+    const SJISPairing::Pairs pairs = pairing.pair(c.sjisLead);
+    const SJISErrors errors(c, pairs, valid);
+    // Unsigned counts wrap, and the totals below add back more than was taken.
+    forEachBit(errors.alone, [&](unsigned i) { --counts.sjis[data[start + i]]; });
+    forEachBit(errors.failedTrails, [&](unsigned i) { --counts.sjis[data[start + i - 1]]; });
+    forEachBit(pairs.trails & ~c.sjisNotTrail & ~planes.bit[7] & valid,
+               [&](unsigned i) { ++counts.sjis[data[start + i]]; });
+    lastLeads = pairs.leads & valid;
+    return true;
+  });
+  if (length != 0 && ((lastLeads >> ((length - 1) % kBlock)) & 1) != 0)
+    --counts.sjis[data[length - 1]];  // a lead still waiting for its trail
+  for (unsigned b = 0x80; b < 0x100; ++b)
+    counts.sjis[b] += all[0][b] + all[1][b] + all[2][b] + all[3][b];
+}
+
+template <typename Block>
+constexpr Kernels kernelsFor(const char* name) noexcept {
+  return Kernels{name, isErrorFreeUTF8<Block>, isErrorFreeSJIS<Block>, countCharacters<Block>};
+}
+
+}  // namespace
+}  // namespace my

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace my {
+
+enum class Encoding { UTF8, SJIS };
+
+// The encoding called "sjis" or "utf8" (matched exactly); throws
+// std::runtime_error("No such encoding: " + name) for any other name.
+Encoding encodingNamed(const char* name);
+
+}  // namespace my

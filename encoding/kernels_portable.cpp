@@ -1,0 +1,40 @@
+#include "encoding/block_kernels.hpp"
+#include "encoding/byte_load.hpp"
+
+namespace my {
+namespace {
+
+// Bit planes from plain 64-bit arithmetic, for any processor. Masking bit k of
+// eight bytes leaves one bit in each, at 8i; the multiplier's terms 2^(7j) move
+// bit 8i to 56 + i when i + j = 8, and to no other bit of the top byte, with no
+// two terms meeting, so the top byte of the product gathers the eight bits.
+class PortableBlock {
+ public:
+  explicit PortableBlock(const std::uint8_t* bytes) noexcept : bytes_(bytes) {}
+
+  Mask highBits() const noexcept { return plane(7); }
+  void planes(BytePlanes& out) const noexcept {
+    for (unsigned k = 0; k < 8; ++k)
+      out.bit[k] = plane(k);
+  }
+  std::uint8_t byte(unsigned k) const noexcept { return bytes_[k]; }
+
+ private:
+  Mask plane(unsigned k) const noexcept {
+    Mask mask = 0;
+    for (unsigned w = 0; w < 8; ++w) {
+      const std::uint64_t bits = (loadLittleEndian64(bytes_ + 8 * w) >> k) & 0x0101010101010101ull;
+      mask |= ((bits * 0x0102040810204080ull) >> 56) << (8 * w);
+    }
+    return mask;
+  }
+
+  const std::uint8_t* bytes_;
+};
+
+}  // namespace
+
+extern const Kernels kPortableKernels;
+const Kernels kPortableKernels = kernelsFor<PortableBlock>("portable");
+
+}  // namespace my

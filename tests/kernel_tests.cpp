@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "byte_script.hpp"
+#include "encoding/counter_sjis.hpp"
+#include "encoding/counter_utf8.hpp"
+#include "encoding/kernels.hpp"
+#include "test_inputs.hpp"
+
+// Every set of kernels this processor runs must give what the byte counters
+// give: the same error-freeness and the same histograms, on any input.
+namespace {
+
+using testing_support::biasedBytes;
+using testing_support::Bytes;
+using testing_support::damagedText;
+using testing_support::hexBytes;
+using testing_support::randomBytes;
+using testing_support::readExample;
+
+template <typename Counter>
+Counter stepEachByte(const Bytes& bytes) {
+  Counter counter;
+  for (const std::uint8_t b : bytes)
+    counter.step(b);
+  return counter;
+}
+
+::testing::AssertionResult sameAsCounters(const my::Kernels& kernels, const Bytes& bytes) {
+  const auto utf8 = stepEachByte<my::CounterUTF8>(bytes);
+  const auto sjis = stepEachByte<my::CounterSJIS>(bytes);
+  // An exact-size copy, so that the address sanitizer sees any read past it.
+  const std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[bytes.size() + 1]);
+  std::copy(bytes.begin(), bytes.end(), copy.get());
+  const std::uint8_t* data = bytes.empty() ? nullptr : copy.get();
+  const auto length = static_cast<std::uint32_t>(bytes.size());
+
+  if (kernels.isErrorFreeUTF8(data, length) != (utf8.errors == 0))
+    return ::testing::AssertionFailure()
+           << "UTF-8 validity differs, counter errors " << utf8.errors;
+  if (kernels.isErrorFreeSJIS(data, length) != (sjis.errors == 0))
+    return ::testing::AssertionFailure()
+           << "Shift_JIS validity differs, counter errors " << sjis.errors;
+  my::CharacterCounts counts;
+  kernels.countCharacters(data, length, counts);
+  for (int b = 0; b < 256; ++b) {
+    if (counts.utf8[b] != utf8.counts[b])
+      return ::testing::AssertionFailure()
+             << "UTF-8 count of byte " << b << ": " << counts.utf8[b] << " for " << utf8.counts[b];
+    if (counts.sjis[b] != sjis.counts[b])
+      return ::testing::AssertionFailure() << "Shift_JIS count of byte " << b << ": "
+                                           << counts.sjis[b] << " for " << sjis.counts[b];
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class KernelsMatchCounters : public ::testing::TestWithParam<const my::Kernels*> {};
+
+INSTANTIATE_TEST_SUITE_P(EveryRunnable, KernelsMatchCounters,
+                         ::testing::ValuesIn(my::runnableKernels()),
+                         [](const auto& test) { return std::string(test.param->name); });
+
+TEST_P(KernelsMatchCounters, OnTheRulesEdges) {
+  const char* const cases[] = {
+      "",
+      "41 0A",
+      "E3 81 82",
+      "E3 81",        // cut by the end
+      "82",           // a lead left pending
+      "FF 41",        // an error at byte 0
+      "E3 81 82 FF",  // ... and in the last byte
+      "C0 80",
+      "C1 BF",
+      "E0 9F BF",
+      "F0 8F BF BF",
+      "F8 87 BF BF BF",
+      "FC 83 BF BF BF BF",
+      "E0 A0 80",
+      "F0 90 80 80",
+      "F8 88 80 80 80",
+      "FC 84 80 80 80 80",
+      "E3 E3 81 82",              // a lead inside a sequence is consumed
+      "E3 E3 E3 81 82",           // ... so the third starts one again
+      "F0 90 E3 81 82",           // broken at distance 2
+      "F0 80 E3 81 82",           // overlong second byte ends it before the lead
+      "FC 80 80 80 E3 81 82",     // broken at distance 4
+      "FC 84 80 80 80 E3 81 82",  // broken at distance 5
+      "C2 41 80",
+      "E3 81 C3 A9",
+      "DF E3 E3 E3 E3 E3 81 82",
+      "82 A0",
+      "82 0A",
+      "82 FD",
+      "82 82 A0",
+      "81 81 81 A0",
+      "81 81 81 0A",
+      "B1 80 A0",
+      "82 7F",
+      "82 40 82 7E",
+      "FC FC FC",
+      "9F 3F FF FE FD",
+  };
+  for (const char* hex : cases)
+    EXPECT_TRUE(sameAsCounters(*GetParam(), hexBytes(hex))) << hex;
+}
+
+TEST_P(KernelsMatchCounters, OnEveryCutOfRealText) {
+  // Every length from 0 to past two blocks: a character cut at every place,
+  // at every distance from a block boundary.
+  for (const char* name : {"japanese_utf8.txt", "japanese_sjis.txt"}) {
+    const Bytes text = readExample(name);
+    for (std::size_t length = 0; length <= 200 && length <= text.size(); ++length)
+      ASSERT_TRUE(sameAsCounters(
+          *GetParam(), Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length))))
+          << name << " cut at " << length;
+  }
+}
+
+TEST_P(KernelsMatchCounters, WithAnErrorAtEveryOffsetAroundBlockBoundaries) {
+  for (const char* name : {"japanese_utf8.txt", "japanese_sjis.txt"}) {
+    const Bytes text = readExample(name);
+    const Bytes head(
+        text.begin(),
+        text.begin() + std::min<std::ptrdiff_t>(260, static_cast<std::ptrdiff_t>(text.size())));
+    for (const int bad : {0xFF, 0x80, 0xE3, 0x0A, 0x82}) {
+      for (std::size_t at = 0; at < head.size(); ++at) {
+        Bytes bytes = head;
+        bytes[at] = static_cast<std::uint8_t>(bad);
+        ASSERT_TRUE(sameAsCounters(*GetParam(), bytes)) << name << ": " << bad << " at " << at;
+      }
+    }
+  }
+}
+
+TEST_P(KernelsMatchCounters, OnRunsAcrossBlockBoundaries) {
+  // Runs of lead bytes pair up (Shift_JIS) or break each other (UTF-8) from
+  // their start, however far back in earlier blocks that is.
+  for (const int lead : {0x81, 0xE3, 0xC2, 0xF8, 0xFC}) {
+    for (const int after : {0xA0, 0x0A, 0x80, 0x41}) {
+      for (std::size_t run = 1; run < 140; ++run) {
+        Bytes bytes(run % 7, 0x41);
+        bytes.insert(bytes.end(), run, static_cast<std::uint8_t>(lead));
+        bytes.push_back(static_cast<std::uint8_t>(after));
+        bytes.insert(bytes.end(), run % 5, 0x80);
+        ASSERT_TRUE(sameAsCounters(*GetParam(), bytes)) << lead << " x" << run << " then " << after;
+      }
+    }
+  }
+}
+
+TEST_P(KernelsMatchCounters, OnRandomBiasedAndDamagedInput) {
+  std::mt19937 random(10);
+  for (int round = 0; round < 300; ++round) {
+    ASSERT_TRUE(sameAsCounters(*GetParam(), randomBytes(random, random() % 600))) << round;
+    ASSERT_TRUE(sameAsCounters(*GetParam(), biasedBytes(random, random() % 600))) << round;
+  }
+  for (const char* name : {"japanese_utf8.txt", "japanese_sjis.txt", "ascii.txt"}) {
+    const Bytes text = readExample(name);
+    ASSERT_TRUE(sameAsCounters(*GetParam(), text)) << name;
+    for (int round = 0; round < 60; ++round)
+      ASSERT_TRUE(sameAsCounters(*GetParam(), damagedText(text, random))) << name << round;
+  }
+}
+
+TEST(SelectedKernels, AreTheWidestThisProcessorRuns) {
+  const my::Kernels& selected = my::selectedKernels();
+  EXPECT_EQ(&selected, my::runnableKernels().front());
+#if defined(CODEPAGE_GUESS_X86_KERNELS) && (defined(__GNUC__) || defined(__clang__))
+  EXPECT_STREQ(selected.name, __builtin_cpu_supports("avx2") ? "avx2" : "sse2");
+#elif !defined(CODEPAGE_GUESS_X86_KERNELS)
+  EXPECT_STREQ(selected.name, "portable");
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+// Inputs that tests compare fast code against plain rules on, all made from
+// fixed seeds.
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes randomBytes(std::mt19937& random, std::size_t size);
+
+// Mostly the values where the rules of either encoding turn, in runs long
+// enough to reach the loops' wide steps.
+Bytes biasedBytes(std::mt19937& random, std::size_t size);
+
+// A bundled example file (examples/NAME).
+Bytes readExample(const char* name);
+
+// Four copies of real text with a few bytes knocked out or replaced, so that
+// well-formed runs are broken at every kind of position.
+Bytes damagedText(const Bytes& text, std::mt19937& random);
+
+}  // namespace testing_support
