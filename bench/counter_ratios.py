@@ -24,7 +24,7 @@ medians = {
 }
 print(f"{'benchmark':28} {'MB/s':>9} {'x plain loop':>13}")
 for name, rate in medians.items():
-    kind, _, data = name.partition("/")
+    kind, _, data = name.rpartition("/")
     plain = medians.get("plain_histogram/" + data)
     ratio = f"{rate / plain:13.2f}" if plain else f"{'':13}"
     print(f"{name:28} {rate / 1e6:9.0f} {ratio}")

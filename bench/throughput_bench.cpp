@@ -2,90 +2,118 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
-#include <utility>
 
 #include "bench_inputs.hpp"
 #include "encoding/char_digester.hpp"
 #include "encoding/conjecture.hpp"
+#include "encoding/kernels.hpp"
 
-// Throughput of each counter and of the whole conjecture on 1 MiB inputs,
-// beside a plain histogram loop over the same bytes as the reference.
+// Throughput on 1 MiB inputs of each counter, each kernel of every instruction
+// set the processor runs, and the whole conjecture (and its full reading), beside
+// a plain histogram loop over the same bytes as the reference.
 namespace {
 
-constexpr std::size_t kSize = std::size_t{1} << 20;
-
-enum class Input { JapaneseUTF8, JapaneseSJIS, Ascii, Random };
-
-const bench::Bytes& input(Input which) {
-  static const std::string examples = CODEPAGE_GUESS_EXAMPLES_DIR;
-  static const bench::Bytes utf8 = bench::textSample(examples + "/japanese_utf8.txt", kSize, 1);
-  static const bench::Bytes sjis = bench::textSample(examples + "/japanese_sjis.txt", kSize, 1);
-  static const bench::Bytes ascii = bench::textSample(examples + "/ascii.txt", kSize, 1);
-  static const bench::Bytes random = bench::randomBytes(kSize, 1);
-  switch (which) {
-    case Input::JapaneseUTF8:
-      return utf8;
-    case Input::JapaneseSJIS:
-      return sjis;
-    case Input::Ascii:
-      return ascii;
-    default:
-      return random;
-  }
+const bench::Samples& samples() {
+  static const bench::Samples shared(CODEPAGE_GUESS_EXAMPLES_DIR);
+  return shared;
 }
+
+constexpr std::array<const char*, 2> kCandidates = {"utf8", "sjis"};
 
 void setThroughput(benchmark::State& state, const bench::Bytes& bytes) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(bytes.size()));
 }
 
-void plainHistogram(benchmark::State& state, Input which) {
-  const bench::Bytes& bytes = input(which);
+std::uint32_t lengthOf(const bench::Bytes& bytes) {
+  return static_cast<std::uint32_t>(bytes.size());
+}
+
+void plainHistogram(benchmark::State& state, const bench::Bytes* bytes) {
   for (auto _ : state) {
     std::uint32_t counts[256] = {};
-    for (const std::uint8_t b : bytes)
+    for (const std::uint8_t b : *bytes)
       ++counts[b];
     benchmark::DoNotOptimize(counts);
     benchmark::ClobberMemory();
   }
-  setThroughput(state, bytes);
+  setThroughput(state, *bytes);
 }
 
-void counter(benchmark::State& state, const char* encoding, Input which) {
-  const bench::Bytes& bytes = input(which);
+void counter(benchmark::State& state, const char* encoding, const bench::Bytes* bytes) {
   for (auto _ : state) {
     const auto digester = my::createDigester(encoding);
-    digester->digest(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    digester->digest(bytes->data(), lengthOf(*bytes));
     benchmark::DoNotOptimize(digester->errorCount());
     benchmark::DoNotOptimize(digester->histogram()[0x82]);
   }
-  setThroughput(state, bytes);
+  setThroughput(state, *bytes);
 }
 
-void conjecture(benchmark::State& state, Input which) {
-  const bench::Bytes& bytes = input(which);
-  const std::array<const char*, 2> candidates = {"utf8", "sjis"};
+void conjecture(benchmark::State& state, const bench::Bytes* bytes) {
+  for (auto _ : state)
+    benchmark::DoNotOptimize(my::conjectureEncoding(kCandidates, bytes->data(), lengthOf(*bytes)));
+  setThroughput(state, *bytes);
+}
+
+void conjectureByDigesters(benchmark::State& state, const bench::Bytes* bytes) {
   for (auto _ : state)
     benchmark::DoNotOptimize(
-        my::conjectureEncoding(candidates, bytes.data(), static_cast<std::uint32_t>(bytes.size())));
-  setThroughput(state, bytes);
+        my::conjectureByDigesters(kCandidates, bytes->data(), lengthOf(*bytes)));
+  setThroughput(state, *bytes);
+}
+
+void validate(benchmark::State& state, bool (*isErrorFree)(const std::uint8_t*, std::uint32_t),
+              const bench::Bytes* bytes) {
+  for (auto _ : state)
+    benchmark::DoNotOptimize(isErrorFree(bytes->data(), lengthOf(*bytes)));
+  setThroughput(state, *bytes);
+}
+
+void countCharacters(benchmark::State& state, const my::Kernels* kernels,
+                     const bench::Bytes* bytes) {
+  my::CharacterCounts counts;
+  for (auto _ : state) {
+    kernels->countCharacters(bytes->data(), lengthOf(*bytes), counts);
+    benchmark::DoNotOptimize(counts);
+    benchmark::ClobberMemory();
+  }
+  setThroughput(state, *bytes);
+}
+
+void registerAll() {
+  for (const auto& [input, bytes] : samples().inputs) {
+    const bench::Bytes* data = &bytes;
+    const std::string suffix = "/" + input;
+    benchmark::RegisterBenchmark(("plain_histogram" + suffix).c_str(), plainHistogram, data);
+    benchmark::RegisterBenchmark(("counter_utf8" + suffix).c_str(), counter, "utf8", data);
+    benchmark::RegisterBenchmark(("counter_sjis" + suffix).c_str(), counter, "sjis", data);
+    benchmark::RegisterBenchmark(("conjecture" + suffix).c_str(), conjecture, data);
+    benchmark::RegisterBenchmark(("conjecture_by_digesters" + suffix).c_str(),
+                                 conjectureByDigesters, data);
+    for (const my::Kernels* kernels : my::runnableKernels()) {
+      const std::string isa = std::string("/") + kernels->name;
+      benchmark::RegisterBenchmark(("validate_utf8" + isa + suffix).c_str(), validate,
+                                   kernels->isErrorFreeUTF8, data);
+      benchmark::RegisterBenchmark(("validate_sjis" + isa + suffix).c_str(), validate,
+                                   kernels->isErrorFreeSJIS, data);
+      benchmark::RegisterBenchmark(("count_characters" + isa + suffix).c_str(), countCharacters,
+                                   kernels, data);
+    }
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::pair<const char*, Input> inputs[] = {{"japanese_utf8", Input::JapaneseUTF8},
-                                                  {"japanese_sjis", Input::JapaneseSJIS},
-                                                  {"ascii", Input::Ascii},
-                                                  {"random", Input::Random}};
-  for (const auto& [name, which] : inputs) {
-    const std::string suffix = std::string("/") + name;
-    benchmark::RegisterBenchmark(("plain_histogram" + suffix).c_str(), plainHistogram, which);
-    benchmark::RegisterBenchmark(("counter_utf8" + suffix).c_str(), counter, "utf8", which);
-    benchmark::RegisterBenchmark(("counter_sjis" + suffix).c_str(), counter, "sjis", which);
-    benchmark::RegisterBenchmark(("conjecture" + suffix).c_str(), conjecture, which);
+  // "--write-samples DIR": the whole-process script's input files, then exit.
+  if (argc == 3 && std::strcmp(argv[1], "--write-samples") == 0) {
+    bench::writeSampleFiles(samples(), argv[2]);
+    return 0;
   }
+  registerAll();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
