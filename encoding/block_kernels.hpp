@@ -72,6 +72,23 @@ inline bool forEachBlock(const std::uint8_t* data, std::uint32_t length, OnBlock
   return onBlock(Block(tail), start, firstBytes(length - start));
 }
 
+// The byte classes the Shift_JIS rules turn on.
+struct SJISClasses {
+  Mask lead;        // 81-9F, E0-FC
+  Mask notTrail;    // 00-3F, 7F, FD-FF
+  Mask errorAlone;  // 80, A0, FD-FF
+};
+
+inline SJISClasses sjisClassesOf(const BytePlanes& p) noexcept {
+  const Mask* b = p.bit;
+  const Mask continuation = b[7] & ~b[6];
+  const Mask low5 = b[4] | b[3] | b[2] | b[1] | b[0];
+  const Mask fdToFF = b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & (b[1] | b[0]);
+  return {(continuation & ~b[5] & low5) | (b[7] & b[6] & b[5] & ~fdToFF),
+          (~b[7] & ~b[6]) | (~b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0]) | fdToFF,
+          (continuation & ~low5) | fdToFF};
+}
+
 // Byte classes of one block, from its bit planes.
 struct ByteClasses {
   Mask continuation;  // 80-BF
@@ -80,8 +97,7 @@ struct ByteClasses {
   Mask leadC0C1, leadE0, leadF0, leadF8, leadFC;
   // Second bytes that fail it after the lead of that value.
   Mask below90, below88, belowA0, below84;
-  // Shift_JIS: 81-9F and E0-FC; <40, 7F and FD-FF; 80, A0 and FD-FF.
-  Mask sjisLead, sjisNotTrail, sjisErrorAlone;
+  SJISClasses sjis;
 
   explicit ByteClasses(const BytePlanes& p) noexcept {
     const Mask* b = p.bit;
@@ -107,11 +123,7 @@ struct ByteClasses {
     below88 = below90 & ~b[3];
     below84 = below88 & ~b[2];
 
-    const Mask fdToFF = atLeastFC & low2;
-    sjisLead = (continuation & ~b[5] & low5) | (atLeastE0 & ~fdToFF);
-    sjisNotTrail =
-        (~b[7] & ~b[6]) | (~b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0]) | fdToFF;
-    sjisErrorAlone = (continuation & ~low5) | fdToFF;
+    sjis = sjisClassesOf(p);
   }
 };
 
@@ -213,9 +225,9 @@ struct SJISErrors {
   Mask failedTrails;  // error at the byte before each bit
   Mask alone;
 
-  SJISErrors(const ByteClasses& c, const SJISPairing::Pairs& pairs, Mask valid) noexcept
-      : failedTrails(pairs.trails & c.sjisNotTrail & valid),
-        alone(~pairs.leads & (~pairs.trails | c.sjisNotTrail) & c.sjisErrorAlone & valid) {}
+  SJISErrors(const SJISClasses& c, const SJISPairing::Pairs& pairs, Mask valid) noexcept
+      : failedTrails(pairs.trails & c.notTrail & valid),
+        alone(~pairs.leads & (~pairs.trails | c.notTrail) & c.errorAlone & valid) {}
 };
 
 class SJISValidator {
@@ -223,10 +235,8 @@ class SJISValidator {
   template <typename Block>
   bool accepts(const Block& block, Mask valid) noexcept {
     if (block.highBits() == 0 && !pairing_.leadPending()) return true;
-    BytePlanes planes;
-    block.planes(planes);
-    const ByteClasses c(planes);
-    const SJISErrors errors(c, pairing_.pair(c.sjisLead), valid);
+    const SJISClasses c = block.sjisClasses();
+    const SJISErrors errors(c, pairing_.pair(c.lead), valid);
     return (errors.failedTrails | errors.alone) == 0;
   }
 
@@ -372,12 +382,12 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
       });
     });
 
-    const SJISPairing::Pairs pairs = pairing.pair(c.sjisLead);
-    const SJISErrors errors(c, pairs, valid);
+    const SJISPairing::Pairs pairs = pairing.pair(c.sjis.lead);
+    const SJISErrors errors(c.sjis, pairs, valid);
     // Unsigned counts wrap, and the totals below add back more than was taken.
     forEachBit(errors.alone, [&](unsigned i) { --counts.sjis[data[start + i]]; });
     forEachBit(errors.failedTrails, [&](unsigned i) { --counts.sjis[data[start + i - 1]]; });
-    forEachBit(pairs.trails & ~c.sjisNotTrail & ~planes.bit[7] & valid,
+    forEachBit(pairs.trails & ~c.sjis.notTrail & ~planes.bit[7] & valid,
                [&](unsigned i) { ++counts.sjis[data[start + i]]; });
     lastLeads = pairs.leads & valid;
     return true;
@@ -388,9 +398,14 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     counts.sjis[b] += all[0][b] + all[1][b] + all[2][b] + all[3][b];
 }
 
+// A Block gives a 64-byte block's bit planes, its top bits alone (ASCII
+// blocks end there), its bytes, and its Shift_JIS classes. The UTF-8
+// validator may be an instruction set's own.
 template <typename Block>
-constexpr Kernels kernelsFor(const char* name) noexcept {
-  return Kernels{name, isErrorFreeUTF8<Block>, isErrorFreeSJIS<Block>, countCharacters<Block>};
+constexpr Kernels kernelsFor(const char* name,
+                             bool (*utf8Validator)(const std::uint8_t*, std::uint32_t) noexcept =
+                                 isErrorFreeUTF8<Block>) noexcept {
+  return Kernels{name, utf8Validator, isErrorFreeSJIS<Block>, countCharacters<Block>};
 }
 
 }  // namespace

@@ -2,7 +2,11 @@
 
 #if defined(CODEPAGE_GUESS_X86_KERNELS) && !defined(__AVX2__)
 #if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
+#if defined(__clang__)
+#define _Bool bool  // the header's inline functions are C, which Clang's C++ lacks
+#endif
 #include <sys/platform/x86.h>
+#undef _Bool
 #define CODEPAGE_GUESS_GLIBC_CPU_FEATURES 1
 #elif defined(__GNUC__)
 #include <cpuid.h>

@@ -18,6 +18,11 @@ class PortableBlock {
       out.bit[k] = plane(k);
   }
   std::uint8_t byte(unsigned k) const noexcept { return bytes_[k]; }
+  SJISClasses sjisClasses() const noexcept {
+    BytePlanes p;
+    planes(p);
+    return sjisClassesOf(p);
+  }
 
  private:
   Mask plane(unsigned k) const noexcept {

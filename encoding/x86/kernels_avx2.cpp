@@ -2,43 +2,37 @@
 // has been seen to support it.
 #include <immintrin.h>
 
-#include "encoding/block_kernels.hpp"
+#include "encoding/x86/vector_rules.hpp"
 
 namespace my {
 namespace {
 
-// As the SSE2 block, two 32-byte vectors instead of four 16-byte ones.
-class AVX2Block {
- public:
-  explicit AVX2Block(const std::uint8_t* bytes) noexcept
-      : bytes_(bytes),
-        low_(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes))),
-        high_(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32))) {}
+struct AVX2 {
+  using Vec = __m256i;
+  static constexpr std::uint32_t kWidth = 32;
+  static constexpr std::uint32_t kAllTopBits = 0xFFFFFFFF;
 
-  Mask highBits() const noexcept { return gather(low_, high_); }
-  void planes(BytePlanes& out) const noexcept {
-    __m256i low = low_, high = high_;
-    for (int k = 7; k >= 0; --k) {
-      out.bit[k] = gather(low, high);
-      low = _mm256_add_epi8(low, low);
-      high = _mm256_add_epi8(high, high);
-    }
+  static Vec load(const std::uint8_t* p) noexcept {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
-  std::uint8_t byte(unsigned k) const noexcept { return bytes_[k]; }
-
- private:
-  static Mask gather(__m256i low, __m256i high) noexcept {
-    return Mask{static_cast<std::uint32_t>(_mm256_movemask_epi8(low))} |
-           Mask{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
+  static Vec splat(std::uint8_t b) noexcept { return _mm256_set1_epi8(static_cast<char>(b)); }
+  static Vec zero() noexcept { return _mm256_setzero_si256(); }
+  static Vec bitOr(Vec a, Vec b) noexcept { return _mm256_or_si256(a, b); }
+  static Vec bitAnd(Vec a, Vec b) noexcept { return _mm256_and_si256(a, b); }
+  static Vec eq(Vec a, Vec b) noexcept { return _mm256_cmpeq_epi8(a, b); }
+  static Vec lessSigned(Vec a, Vec b) noexcept { return _mm256_cmpgt_epi8(b, a); }
+  static Vec subtract(Vec a, Vec b) noexcept { return _mm256_subs_epu8(a, b); }
+  static Vec min(Vec a, Vec b) noexcept { return _mm256_min_epu8(a, b); }
+  static Vec max(Vec a, Vec b) noexcept { return _mm256_max_epu8(a, b); }
+  static Vec add(Vec a, Vec b) noexcept { return _mm256_add_epi8(a, b); }
+  static std::uint32_t topBits(Vec v) noexcept {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
   }
-
-  const std::uint8_t* bytes_;
-  __m256i low_, high_;
 };
 
 }  // namespace
 
 extern const Kernels kAVX2Kernels;
-const Kernels kAVX2Kernels = kernelsFor<AVX2Block>("avx2");
+const Kernels kAVX2Kernels = kernelsFor<VectorBlock<AVX2>>("avx2", isErrorFreeUTF8Vectors<AVX2>);
 
 }  // namespace my
