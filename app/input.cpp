@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 #if defined(__linux__)
@@ -10,6 +11,26 @@
 
 namespace app {
 namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File openForReading(const char* path) {
+  File file(std::fopen(path, "rb"));
+  if (file == nullptr) throw std::runtime_error("Input file is not accessible");
+  return file;
+}
+
+int descriptorOf(std::FILE* file) {
+#if defined(__linux__)
+  return fileno(file);
+#else
+  (void)file;
+  return -1;
+#endif
+}
 
 // What the file system says the file holds; 0 when it cannot tell (a pipe, a
 // file in /proc, another system). Only ever a hint: the read decides.
@@ -27,17 +48,26 @@ std::size_t sizeHint(std::FILE* file) {
 }  // namespace
 
 Input loadInput(const char* path) {
-  // Allocated before the open so that an allocation failure is reported as
-  // such. Left uninitialised: only the bytes the read fills are ever looked at,
-  // and untouched pages cost nothing.
-  Input input{InputBuffer(kInputLimit), 0};
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) throw std::runtime_error("Input file is not accessible");
-  input.bytes.expectFill(std::min<std::size_t>(sizeHint(file), kInputLimit));
+  const File file = openForReading(path);
+  FileMapping mapping(descriptorOf(file.get()), kInputLimit);
+  if (mapping.empty()) return Input::readFrom(file.get());
+  const auto size = static_cast<std::uint32_t>(mapping.size());
+  return Input(std::move(mapping), InputBuffer(), size);
+}
+
+Input readInput(const char* path) {
+  const File file = openForReading(path);
+  return Input::readFrom(file.get());
+}
+
+Input Input::readFrom(std::FILE* file) {
+  // Left uninitialised: only the bytes the read fills are ever looked at, and
+  // untouched pages cost nothing.
+  InputBuffer buffer(kInputLimit);
+  buffer.expectFill(std::min<std::size_t>(sizeHint(file), kInputLimit));
   // One request: the end of the file and a read error both just end the input.
-  input.size = static_cast<std::uint32_t>(std::fread(input.bytes.data(), 1, kInputLimit, file));
-  std::fclose(file);
-  return input;
+  const auto size = static_cast<std::uint32_t>(std::fread(buffer.data(), 1, kInputLimit, file));
+  return Input(FileMapping(), std::move(buffer), size);
 }
 
 }  // namespace app

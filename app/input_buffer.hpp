@@ -12,6 +12,7 @@ namespace app {
 // costs more than the few faults it saves.
 class InputBuffer {
  public:
+  InputBuffer() noexcept = default;  // no memory
   // Throws std::bad_alloc.
   explicit InputBuffer(std::size_t size);
   ~InputBuffer();

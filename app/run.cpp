@@ -12,6 +12,26 @@
 #include "encoding/conjecture.hpp"
 
 namespace app {
+namespace {
+
+std::size_t conjectureOn(const Input& input, const char* path) {
+  if (input.size() == 0) throw std::runtime_error(std::string("No bytes read from ") + path);
+  return my::conjectureEncoding(candidateEncodings(), input.data(), input.size());
+}
+
+}  // namespace
+
+std::size_t conjectureFile(const char* path, void (*afterLoading)(const char* path)) {
+  {
+    const Input input = loadInput(path);
+    if (afterLoading != nullptr) afterLoading(path);
+    const std::size_t verdict = conjectureOn(input, path);
+    if (!input.changedWhileMapped()) return verdict;
+  }
+  // Another program cut the file short while it was being read: the verdict
+  // is what reading the file now gives.
+  return conjectureOn(readInput(path), path);
+}
 
 int runTool(int argc, const char* const* argv) {
   const std::optional<Invocation> invocation = parseArguments(argc, argv);
@@ -20,10 +40,7 @@ int runTool(int argc, const char* const* argv) {
     return 1;
   }
   try {
-    const Input input = loadInput(invocation->path);
-    if (input.size == 0)
-      throw std::runtime_error(std::string("No bytes read from ") + invocation->path);
-    reportVerdict(my::conjectureEncoding(candidateEncodings(), input.bytes.data(), input.size));
+    reportVerdict(conjectureFile(invocation->path));
     return 0;
   } catch (const std::exception& error) {
     if (invocation->verbose) std::fprintf(stderr, "error: %s\n", error.what());
