@@ -27,37 +27,45 @@ extern const Kernels kAVX2Kernels;
 namespace {
 
 #if defined(CODEPAGE_GUESS_X86_KERNELS)
+[[maybe_unused]] constexpr unsigned kAVX2 = 1u << 5;  // leaf 7, EBX
+
+// CPUID leaf 1 ECX: the processor has AVX and the system saves the vector
+// registers' upper halves (XGETBV bits 1 and 2) on a context switch.
+[[maybe_unused]] bool osSavesWideRegisters(unsigned ecx) noexcept {
+  const unsigned kOsSaves = 1u << 27, kAvx = 1u << 28;
+  if ((ecx & (kOsSaves | kAvx)) != (kOsSaves | kAvx)) return false;
+#if defined(_MSC_VER)
+  const auto enabled = static_cast<unsigned>(_xgetbv(0));
+#else
+  unsigned enabled = 0, high = 0;
+  __asm__("xgetbv" : "=a"(enabled), "=d"(high) : "c"(0));
+#endif
+  return (enabled & 0x6) == 0x6;
+}
+
 // Asking the processor costs more than it seems: on a virtual machine every
-// CPUID traps to the hypervisor, several microseconds each. glibc has asked
-// already at start-up and keeps the answer; elsewhere two leaves are read.
+// CPUID traps to the hypervisor, microseconds each. glibc has asked already
+// at start-up and keeps the answer; elsewhere three leaves are read.
 bool processorRunsAVX2() noexcept {
 #if defined(__AVX2__)
   return true;  // the whole build assumes it
 #elif defined(CODEPAGE_GUESS_GLIBC_CPU_FEATURES)
   return CPU_FEATURE_ACTIVE(AVX2);
-#elif defined(__GNUC__) || defined(_MSC_VER)
-  unsigned r[4] = {};
-#if defined(__GNUC__)
-  if (__get_cpuid(1, &r[0], &r[1], &r[2], &r[3]) == 0) return false;
-#else
-  __cpuid(reinterpret_cast<int*>(r), 1);
-#endif
-  const unsigned kOsSavesYmm = 1u << 27, kAvx = 1u << 28;
-  if ((r[2] & (kOsSavesYmm | kAvx)) != (kOsSavesYmm | kAvx)) return false;
-    // The system must also save the upper halves of the vector registers.
-#if defined(__GNUC__)
-  unsigned low = 0, high = 0;
-  __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-#else
-  const auto low = static_cast<unsigned>(_xgetbv(0));
-#endif
-  if ((low & 0x6) != 0x6) return false;
-#if defined(__GNUC__)
-  if (__get_cpuid_count(7, 0, &r[0], &r[1], &r[2], &r[3]) == 0) return false;
-#else
-  __cpuidex(reinterpret_cast<int*>(r), 7, 0);
-#endif
-  return (r[1] & (1u << 5)) != 0;
+#elif defined(__GNUC__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  __cpuid(1, a, b, c, d);
+  if (!osSavesWideRegisters(c)) return false;
+  __cpuid_count(7, 0, a, b, c, d);
+  return (b & kAVX2) != 0;
+#elif defined(_MSC_VER)
+  int r[4] = {};
+  __cpuid(r, 0);
+  if (r[0] < 7) return false;
+  __cpuid(r, 1);
+  if (!osSavesWideRegisters(static_cast<unsigned>(r[2]))) return false;
+  __cpuidex(r, 7, 0);
+  return (static_cast<unsigned>(r[1]) & kAVX2) != 0;
 #else
   return false;
 #endif
