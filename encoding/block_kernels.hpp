@@ -322,6 +322,7 @@ class UTF8Sequences {
     count(lookBack(starts5, before_.starts5, 4) & cont123 & cont & ~overlong3, 5);
     count(lookBack(starts6, before_.starts6, 5) & cont1234 & cont & ~overlong4, 6);
 
+    quiet_ = false;
     leadsBefore_.remember(c);
     before_ = {cont,   leads,   reach3,  reach4,  reach5,  reach6, overlong,
                chains, starts2, starts3, starts4, starts5, starts6};
@@ -329,9 +330,11 @@ class UTF8Sequences {
 
   // A block of ASCII ends every chain and sequence.
   void skipAscii() noexcept {
+    if (quiet_) return;
     leadsBefore_ = {};
     before_ = {};
     carryBefore_ = 0;
+    quiet_ = true;
   }
 
  private:
@@ -343,6 +346,7 @@ class UTF8Sequences {
   Before before_{};
   Mask parityBefore_ = 0;
   Mask carryBefore_ = 0;
+  bool quiet_ = true;  // nothing of the blocks before reaches on
 };
 
 // Both counters' histograms. The Shift_JIS counter counts every byte from 80

@@ -130,22 +130,23 @@ bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noex
       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   constexpr std::uint32_t kBefore = 16;
   bool longFormsBefore = false;
+  bool asciiBefore = true;
 
   const auto blockIsFree = [&](const std::uint8_t* p, std::uint32_t size) noexcept {
-    Vec high = V::zero();
     Vec top = V::zero();
-    for (std::uint32_t k = 0; k < kPerBlock; ++k) {
-      const Vec v = V::load(p + k * V::kWidth);
-      high = V::bitOr(high, v);
-      top = V::max(top, v);
-    }
+    for (std::uint32_t k = 0; k < kPerBlock; ++k)
+      top = V::max(top, V::load(p + k * V::kWidth));
+    const bool ascii = V::topBits(top) == 0;
     const bool longFormsHere =
         V::topBits(V::eq(V::subtract(top, splat<V>(0xEF)), V::zero())) != V::kAllTopBits;
     const bool longForms = longFormsHere || longFormsBefore;
     longFormsBefore = longFormsHere;
-    // In an ASCII block only the first bytes can be in error: a sequence cut
-    // short by the block.
-    const std::uint32_t vectors = V::topBits(high) == 0 ? 1 : kPerBlock;
+    // ASCII after ASCII cannot be in error; in an ASCII block after others only
+    // the first bytes can be: a sequence cut short by the block.
+    const bool cutShortBefore = !asciiBefore;
+    asciiBefore = ascii;
+    if (ascii && !cutShortBefore) return true;
+    const std::uint32_t vectors = ascii ? 1 : kPerBlock;
     Vec errors = V::zero();
     for (std::uint32_t k = 0; k < vectors; ++k) {
       const Vec found = utf8Errors<V>(p + k * V::kWidth, longForms);
