@@ -41,20 +41,18 @@ double cosineSimilarity(const std::uint32_t* histogram, const double* profile) {
 
 namespace {
 
+double scoreOf(const std::uint32_t* histogram, const char* name) {
+  return cosineSimilarity(histogram, referenceProfile(name));
+}
+
 // The best positive score wins, a tie going to the earlier candidate;
 // `count` when no score is above zero.
-std::size_t decideByScores(const char* const* names, const std::uint32_t* const* histograms,
-                           std::size_t count) {
+std::size_t bestPositive(const std::vector<double>& scores) {
   std::size_t best = 0;
-  double bestScore = 0.0;
-  for (std::size_t j = 0; j < count; ++j) {
-    const double score = cosineSimilarity(histograms[j], referenceProfile(names[j]));
-    if (j == 0 || score > bestScore) {
-      best = j;
-      bestScore = score;
-    }
+  for (std::size_t j = 1; j < scores.size(); ++j) {
+    if (scores[j] > scores[best]) best = j;
   }
-  return bestScore > 0.0 ? best : count;
+  return !scores.empty() && scores[best] > 0.0 ? best : scores.size();
 }
 
 }  // namespace
@@ -84,16 +82,16 @@ std::size_t detail::conjectureEncoding(const char* const* names, std::size_t cou
 
   CharacterCounts counts;
   kernels.countCharacters(data, length, counts);
-  std::vector<const std::uint32_t*> histograms;
-  histograms.reserve(count);
-  for (const Encoding encoding : encodings)
-    histograms.push_back(encoding == Encoding::UTF8 ? counts.utf8 : counts.sjis);
-  return decideByScores(names, histograms.data(), count);
+  std::vector<double> scores;
+  scores.reserve(count);
+  for (std::size_t i = 0; i < count; ++i)
+    scores.push_back(scoreOf(encodings[i] == Encoding::UTF8 ? counts.utf8 : counts.sjis, names[i]));
+  return bestPositive(scores);
 }
 
 // Every candidate's digester walks the whole input before anything is decided.
-std::size_t detail::conjectureByDigesters(const char* const* names, std::size_t count,
-                                          const std::uint8_t* data, std::uint32_t length) {
+Explanation detail::explainByDigesters(const char* const* names, std::size_t count,
+                                       const std::uint8_t* data, std::uint32_t length) {
   std::vector<std::unique_ptr<CharDigester>> digesters;
   digesters.reserve(count);
   std::size_t errorFreeCount = 0;
@@ -106,13 +104,21 @@ std::size_t detail::conjectureByDigesters(const char* const* names, std::size_t 
       errorFree = i;
     }
   }
-  if (errorFreeCount == 1) return errorFree;
 
-  std::vector<const std::uint32_t*> histograms;
-  histograms.reserve(count);
-  for (const auto& digester : digesters)
-    histograms.push_back(digester->histogram());
-  return decideByScores(names, histograms.data(), count);
+  Explanation explanation{count, Explanation::Rule::Undecided, {}};
+  std::vector<double> scores;
+  for (std::size_t i = 0; i < count; ++i) {
+    scores.push_back(scoreOf(digesters[i]->histogram(), names[i]));
+    explanation.candidates.push_back({digesters[i]->errorCount(), scores.back()});
+  }
+  if (errorFreeCount == 1) {
+    explanation.verdict = errorFree;
+    explanation.rule = Explanation::Rule::OnlyErrorFree;
+  } else {
+    explanation.verdict = bestPositive(scores);
+    if (explanation.verdict < count) explanation.rule = Explanation::Rule::BestScore;
+  }
+  return explanation;
 }
 
 }  // namespace my

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace my {
 
@@ -14,11 +15,23 @@ const double* referenceProfile(const char* name);
 // for an empty histogram.
 double cosineSimilarity(const std::uint32_t* histogram, const double* profile);
 
+// How the full reading came to its verdict.
+struct Explanation {
+  enum class Rule { OnlyErrorFree, BestScore, Undecided };
+  struct Candidate {
+    std::uint32_t errors;  // error bytes the candidate's digester met
+    double score;          // cosine with its profile, worked out even where unused
+  };
+  std::size_t verdict;  // an index into the candidates, or their number
+  Rule rule;
+  std::vector<Candidate> candidates;
+};
+
 namespace detail {
 std::size_t conjectureEncoding(const char* const* names, std::size_t count,
                                const std::uint8_t* data, std::uint32_t length);
-std::size_t conjectureByDigesters(const char* const* names, std::size_t count,
-                                  const std::uint8_t* data, std::uint32_t length);
+Explanation explainByDigesters(const char* const* names, std::size_t count,
+                               const std::uint8_t* data, std::uint32_t length);
 }  // namespace detail
 
 // Returns the index of the candidate encoding the bytes are most likely written
@@ -37,7 +50,15 @@ std::size_t conjectureEncoding(const std::array<const char*, N>& names, const st
 template <std::size_t N>
 std::size_t conjectureByDigesters(const std::array<const char*, N>& names, const std::uint8_t* data,
                                   std::uint32_t length) {
-  return detail::conjectureByDigesters(names.data(), N, data, length);
+  return detail::explainByDigesters(names.data(), N, data, length).verdict;
+}
+
+// The full reading with what it found along the way: each candidate's error
+// count and score, and which rule decided.
+template <std::size_t N>
+Explanation explainByDigesters(const std::array<const char*, N>& names, const std::uint8_t* data,
+                               std::uint32_t length) {
+  return detail::explainByDigesters(names.data(), N, data, length);
 }
 
 }  // namespace my
