@@ -3,7 +3,8 @@
 // for every input: the block loops agree with the plain byte step however the
 // input is split, only countable byte values are counted, nothing is counted
 // twice, each kernel's validity and histograms are the counters', and the
-// verdict is a candidate or "undecided", the same as the full reading gives.
+// verdict is a candidate or "undecided", the same as the full reading gives,
+// the C interface gives, and its stream gives on the input in two pieces.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "codepage_guess.h"
 #include "encoding/char_digester.hpp"
 #include "encoding/conjecture.hpp"
 #include "encoding/counter_sjis.hpp"
@@ -123,5 +125,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "two verdicts on the same bytes");
   require(my::conjectureByDigesters(candidates, copy.get(), length) == verdict,
           "the verdict differs from the full reading's");
+
+  // The C interface: one call, and the same bytes streamed in two pieces.
+  const int codePages[] = {CPG_UTF8, CPG_SHIFT_JIS, CPG_UNDECIDED};
+  require(cpg_guess(copy.get(), size) == codePages[verdict], "cpg_guess differs from the tool");
+  cpg_stream* stream = cpg_stream_new();
+  require(stream != nullptr, "no stream");
+  cpg_stream_feed(stream, copy.get(), split);
+  cpg_stream_feed(stream, copy.get() + split, size - split);
+  require(cpg_stream_finish(stream) == codePages[verdict], "the stream differs from cpg_guess");
+  cpg_stream_free(stream);
   return 0;
 }

@@ -1,0 +1,137 @@
+// The C interface: every call catches whatever the C++ code below may throw
+// and turns it into a status or an "undecided", so nothing crosses into C.
+#include "codepage_guess.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "encoding/conjecture.hpp"
+
+namespace {
+
+constexpr std::array<const char*, 2> kEncodings{"utf8", "sjis"};
+constexpr std::array<int, 2> kCodePages{CPG_UTF8, CPG_SHIFT_JIS};
+
+std::uint32_t examined(const void* data, std::size_t size) noexcept {
+  if (data == nullptr) return 0;
+  return static_cast<std::uint32_t>(size < CPG_INPUT_LIMIT ? size : CPG_INPUT_LIMIT);
+}
+
+int codePageOf(std::size_t verdict) noexcept {
+  return verdict < kCodePages.size() ? kCodePages[verdict] : CPG_UNDECIDED;
+}
+
+int guess(const std::uint8_t* data, std::uint32_t length) noexcept {
+  try {
+    return codePageOf(my::conjectureEncoding(kEncodings, data, length));
+  } catch (...) {
+    return CPG_UNDECIDED;  // only allocation can fail here
+  }
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+
+cpg_status guessOpenFile(std::FILE* opened, int* code_page) noexcept {
+  const std::unique_ptr<std::FILE, FileCloser> file(opened);
+  if (file == nullptr) return CPG_ERROR_NOT_ACCESSIBLE;
+  const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[CPG_INPUT_LIMIT]);
+  if (buffer == nullptr) return CPG_ERROR_OUT_OF_MEMORY;
+  // One request, as the command line makes: end of file and a read error
+  // both end the input.
+  const std::size_t size = std::fread(buffer.get(), 1, CPG_INPUT_LIMIT, file.get());
+  if (size == 0) return CPG_ERROR_NO_BYTES;
+  *code_page = guess(buffer.get(), static_cast<std::uint32_t>(size));
+  return CPG_OK;
+}
+
+}  // namespace
+
+struct cpg_stream {
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::uint32_t size = 0;
+};
+
+extern "C" {
+
+const char* cpg_version(void) {
+  return CPG_VERSION_STRING;
+}
+
+int cpg_guess(const void* data, size_t size) {
+  return guess(static_cast<const std::uint8_t*>(data), examined(data, size));
+}
+
+cpg_status cpg_guess_file(const char* path, int* code_page) {
+  if (code_page != nullptr) *code_page = CPG_UNDECIDED;
+  if (path == nullptr || code_page == nullptr) return CPG_ERROR_INVALID_ARGUMENT;
+  return guessOpenFile(std::fopen(path, "rb"), code_page);
+}
+
+#ifdef _WIN32
+cpg_status cpg_guess_file_w(const wchar_t* path, int* code_page) {
+  if (code_page != nullptr) *code_page = CPG_UNDECIDED;
+  if (path == nullptr || code_page == nullptr) return CPG_ERROR_INVALID_ARGUMENT;
+  return guessOpenFile(_wfopen(path, L"rb"), code_page);
+}
+#endif
+
+cpg_stream* cpg_stream_new(void) {
+  std::unique_ptr<cpg_stream> stream(new (std::nothrow) cpg_stream);
+  if (stream == nullptr) return nullptr;
+  stream->bytes.reset(new (std::nothrow) std::uint8_t[CPG_INPUT_LIMIT]);
+  return stream->bytes == nullptr ? nullptr : stream.release();
+}
+
+void cpg_stream_feed(cpg_stream* stream, const void* data, size_t size) {
+  if (stream == nullptr || data == nullptr) return;
+  const std::size_t room = CPG_INPUT_LIMIT - stream->size;
+  const std::size_t taken = size < room ? size : room;
+  if (taken == 0) return;
+  std::memcpy(stream->bytes.get() + stream->size, data, taken);
+  stream->size += static_cast<std::uint32_t>(taken);
+}
+
+int cpg_stream_finish(cpg_stream* stream) {
+  if (stream == nullptr) return CPG_UNDECIDED;
+  return guess(stream->bytes.get(), stream->size);
+}
+
+void cpg_stream_free(cpg_stream* stream) {
+  delete stream;
+}
+
+cpg_status cpg_explain(const void* data, size_t size, cpg_explanation* explanation) {
+  if (explanation == nullptr) return CPG_ERROR_INVALID_ARGUMENT;
+  try {
+    const my::Explanation found = my::explainByDigesters(
+        kEncodings, static_cast<const std::uint8_t*>(data), examined(data, size));
+    explanation->code_page = codePageOf(found.verdict);
+    switch (found.rule) {
+      case my::Explanation::Rule::OnlyErrorFree:
+        explanation->rule = CPG_RULE_ONLY_ERROR_FREE;
+        break;
+      case my::Explanation::Rule::BestScore:
+        explanation->rule = CPG_RULE_BEST_SCORE;
+        break;
+      case my::Explanation::Rule::Undecided:
+        explanation->rule = CPG_RULE_UNDECIDED;
+        break;
+    }
+    for (std::size_t i = 0; i < kCodePages.size(); ++i) {
+      explanation->candidates[i].code_page = kCodePages[i];
+      explanation->candidates[i].errors = found.candidates[i].errors;
+      explanation->candidates[i].score = found.candidates[i].score;
+    }
+    return CPG_OK;
+  } catch (...) {
+    return CPG_ERROR_OUT_OF_MEMORY;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/run.hpp"
+#include "byte_script.hpp"
+#include "codepage_guess.h"
+#include "test_inputs.hpp"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::hexBytes;
+
+int toolVerdict(const std::string& path) {
+  try {
+    const int codePages[] = {CPG_UTF8, CPG_SHIFT_JIS, CPG_UNDECIDED};
+    return codePages[app::conjectureFile(path.c_str())];
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+int streamed(const Bytes& bytes, const std::vector<std::size_t>& cuts) {
+  cpg_stream* stream = cpg_stream_new();
+  EXPECT_NE(stream, nullptr);
+  std::size_t from = 0;
+  for (const std::size_t cut : cuts) {
+    cpg_stream_feed(stream, bytes.data() + from, cut - from);
+    from = cut;
+  }
+  cpg_stream_feed(stream, bytes.data() + from, bytes.size() - from);
+  const int verdict = cpg_stream_finish(stream);
+  cpg_stream_free(stream);
+  return verdict;
+}
+
+Bytes readFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+TEST(CApi, ReportsTheProjectsVersion) {
+  EXPECT_STREQ(cpg_version(), CPG_VERSION_STRING);
+  EXPECT_STREQ(cpg_version(), CODEPAGE_GUESS_VERSION);
+  EXPECT_EQ(std::to_string(CPG_VERSION_MAJOR) + "." + std::to_string(CPG_VERSION_MINOR) + "." +
+                std::to_string(CPG_VERSION_PATCH),
+            CPG_VERSION_STRING);
+}
+
+TEST(CApi, TakesEmptyAndNullInputAsUndecided) {
+  const std::uint8_t byte = 0x82;
+  EXPECT_EQ(cpg_guess(nullptr, 0), CPG_UNDECIDED);
+  EXPECT_EQ(cpg_guess(nullptr, 100), CPG_UNDECIDED);
+  EXPECT_EQ(cpg_guess(&byte, 0), CPG_UNDECIDED);
+
+  cpg_explanation explanation;
+  for (const std::size_t size : {std::size_t{0}, std::size_t{100}}) {
+    ASSERT_EQ(cpg_explain(nullptr, size, &explanation), CPG_OK);
+    EXPECT_EQ(explanation.code_page, CPG_UNDECIDED);
+    EXPECT_EQ(explanation.rule, CPG_RULE_UNDECIDED);
+    EXPECT_EQ(explanation.candidates[0].errors, 0u);
+    EXPECT_EQ(explanation.candidates[1].score, 0.0);
+  }
+  EXPECT_EQ(cpg_explain(&byte, 1, nullptr), CPG_ERROR_INVALID_ARGUMENT);
+
+  cpg_stream_feed(nullptr, &byte, 1);
+  EXPECT_EQ(cpg_stream_finish(nullptr), CPG_UNDECIDED);
+  cpg_stream_free(nullptr);
+  cpg_stream* stream = cpg_stream_new();
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(cpg_stream_finish(stream), CPG_UNDECIDED);
+  cpg_stream_feed(stream, nullptr, 100);
+  cpg_stream_feed(stream, &byte, 0);
+  EXPECT_EQ(cpg_stream_finish(stream), CPG_UNDECIDED);
+  cpg_stream_free(stream);
+
+  int codePage = 5;
+  EXPECT_EQ(cpg_guess_file(nullptr, &codePage), CPG_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(codePage, CPG_UNDECIDED);
+  EXPECT_EQ(cpg_guess_file("README.md", nullptr), CPG_ERROR_INVALID_ARGUMENT);
+}
+
+TEST(CApi, GivesTheToolsVerdictOnTheExamplesAndTheFuzzCorpus) {
+  std::vector<std::filesystem::path> files;
+  for (const auto* folder : {CODEPAGE_GUESS_EXAMPLES_DIR, CODEPAGE_GUESS_CORPUS_DIR}) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.is_regular_file() && (folder != std::string(CODEPAGE_GUESS_EXAMPLES_DIR) ||
+                                      entry.path().extension() == ".txt"))
+        files.push_back(entry.path());
+    }
+  }
+  ASSERT_GT(files.size(), 5u);
+  int decided = 0;
+  for (const auto& path : files) {
+    SCOPED_TRACE(path.string());
+    const Bytes bytes = readFile(path);
+    const int tool = toolVerdict(path.string());
+    int fromFile = -1;
+    const cpg_status status = cpg_guess_file(path.string().c_str(), &fromFile);
+    if (bytes.empty()) {
+      EXPECT_EQ(tool, -1);
+      EXPECT_EQ(status, CPG_ERROR_NO_BYTES);
+      continue;
+    }
+    EXPECT_EQ(status, CPG_OK);
+    EXPECT_EQ(fromFile, tool);
+    EXPECT_EQ(cpg_guess(bytes.data(), bytes.size()), tool);
+    EXPECT_EQ(streamed(bytes, {bytes.size() / 3, bytes.size() / 2}), tool);
+    cpg_explanation explanation;
+    ASSERT_EQ(cpg_explain(bytes.data(), bytes.size(), &explanation), CPG_OK);
+    EXPECT_EQ(explanation.code_page, tool);
+    decided += tool != CPG_UNDECIDED;
+  }
+  EXPECT_GE(decided, 2);
+}
+
+TEST(CApi, ReportsFilesItCannotRead) {
+  int codePage = 5;
+  EXPECT_EQ(cpg_guess_file("no/such/file.txt", &codePage), CPG_ERROR_NOT_ACCESSIBLE);
+  EXPECT_EQ(codePage, CPG_UNDECIDED);
+  const auto empty = std::filesystem::temp_directory_path() / "codepage_guess_c_api_empty.txt";
+  std::ofstream(empty).close();
+  EXPECT_EQ(cpg_guess_file(empty.string().c_str(), &codePage), CPG_ERROR_NO_BYTES);
+  std::filesystem::remove(empty);
+}
+
+TEST(CApiStream, AgreesWithTheOneShotCallOnEverySplitOfShortInputs) {
+  std::mt19937 random(30);
+  std::vector<Bytes> inputs = {hexBytes("E3 81 82 82 A0 FF 41 C3 A9 E3 81"),
+                               hexBytes("82 A0 82 A0 E3 81 82 E3 81 82 0A"),
+                               hexBytes("63 61 66 C3 A9 20 E9 E3 81 82 82")};
+  for (int k = 0; k < 6; ++k)
+    inputs.push_back(testing_support::biasedBytes(random, 11));
+  for (const Bytes& bytes : inputs) {
+    const int whole = cpg_guess(bytes.data(), bytes.size());
+    // Each subset of the places between bytes is one way to split.
+    for (std::uint32_t places = 0; places < (1u << (bytes.size() - 1)); ++places) {
+      std::vector<std::size_t> cuts;
+      for (std::size_t at = 1; at < bytes.size(); ++at) {
+        if ((places >> (at - 1)) & 1) cuts.push_back(at);
+      }
+      ASSERT_EQ(streamed(bytes, cuts), whole) << places;
+    }
+  }
+}
+
+TEST(CApiStream, AgreesWithTheOneShotCallOnLongInputsAndIgnoresBytesPastTheLimit) {
+  std::mt19937 random(31);
+  const Bytes sjis = testing_support::readExample("japanese_sjis.txt");
+  const Bytes ascii = testing_support::readExample("ascii.txt");
+  // Past the first mebibyte of ASCII, Shift_JIS that must not count.
+  Bytes bytes;
+  while (bytes.size() < CPG_INPUT_LIMIT)
+    bytes.insert(bytes.end(), ascii.begin(), ascii.end());
+  bytes.resize(CPG_INPUT_LIMIT);
+  bytes.insert(bytes.end(), sjis.begin(), sjis.end());
+  EXPECT_EQ(cpg_guess(bytes.data(), bytes.size()), CPG_UNDECIDED);
+  EXPECT_EQ(cpg_guess(bytes.data() + 100, bytes.size() - 100), CPG_SHIFT_JIS);
+  for (int round = 0; round < 20; ++round) {
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = random() % 70000; at < bytes.size(); at += 1 + random() % 200000)
+      cuts.push_back(at);
+    EXPECT_EQ(streamed(bytes, cuts), CPG_UNDECIDED) << round;
+  }
+}
+
+TEST(CApiExplain, ReportsTheErrorsScoresAndRuleOfTheKnownCases) {
+  struct Case {
+    const char* hex;
+    int codePage;
+    cpg_rule rule;
+    unsigned long utf8Errors, sjisErrors;
+    double utf8Score, sjisScore;
+  } cases[] = {
+      {"E3 81 82", CPG_UTF8, CPG_RULE_BEST_SCORE, 0, 0, 0.866, 0.165},
+      // (ProfileSJIS[0x82] + ProfileSJIS[0xA0]) / sqrt(2), though unused
+      {"82 A0", CPG_SHIFT_JIS, CPG_RULE_ONLY_ERROR_FREE, 2, 0, 0.0, 0.6697},
+      {"63 61 66 C3 A9", CPG_SHIFT_JIS, CPG_RULE_BEST_SCORE, 0, 0, 0.0100, 0.0292},
+      {"E3 81 82 FF", CPG_UTF8, CPG_RULE_BEST_SCORE, 1, 2, 0.866, 0.165},
+      {"48 65 6C 6C 6F", CPG_UNDECIDED, CPG_RULE_UNDECIDED, 0, 0, 0.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hex);
+    const Bytes bytes = hexBytes(c.hex);
+    cpg_explanation e;
+    ASSERT_EQ(cpg_explain(bytes.data(), bytes.size(), &e), CPG_OK);
+    EXPECT_EQ(e.code_page, c.codePage);
+    EXPECT_EQ(e.code_page, cpg_guess(bytes.data(), bytes.size()));
+    EXPECT_EQ(e.rule, c.rule);
+    EXPECT_EQ(e.candidates[0].code_page, CPG_UTF8);
+    EXPECT_EQ(e.candidates[1].code_page, CPG_SHIFT_JIS);
+    EXPECT_EQ(e.candidates[0].errors, c.utf8Errors);
+    EXPECT_EQ(e.candidates[1].errors, c.sjisErrors);
+    EXPECT_NEAR(e.candidates[0].score, c.utf8Score, 0.0005);
+    EXPECT_NEAR(e.candidates[1].score, c.sjisScore, 0.0005);
+  }
+}
+
+TEST(CApi, GivesTheSameAnswersFromSeveralThreadsAtOnce) {
+  const Bytes inputs[] = {testing_support::readExample("japanese_utf8.txt"),
+                          testing_support::readExample("japanese_sjis.txt"),
+                          testing_support::readExample("ascii.txt")};
+  const int expected[] = {CPG_UTF8, CPG_SHIFT_JIS, CPG_UNDECIDED};
+  std::vector<int> wrong(4, 0);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < wrong.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 200; ++round) {
+        const std::size_t k = (t + static_cast<std::size_t>(round)) % 3;
+        wrong[t] += cpg_guess(inputs[k].data(), inputs[k].size()) != expected[k];
+        wrong[t] += streamed(inputs[k], {inputs[k].size() / 2}) != expected[k];
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
+}  // namespace
