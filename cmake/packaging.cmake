@@ -1,55 +1,128 @@
-# What `cmake --install` puts where, and the packages cpack makes of it: a zip
-# for Windows, a Debian package elsewhere. The analysis library is internal and
-# is never installed.
+# What `cmake --install` puts where, and the packages cpack makes of it. Three
+# components: the tool ("tool"), the shared library ("library") and what
+# programs that use the library are built with ("dev"). Windows gets one zip
+# of all three; Debian gets a package for each.
+include(CMakePackageConfigHelpers)
+
 if(WIN32)
-  install(TARGETS codepage-guess RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  set(bin_dir .)
+  set(doc_dir .)
+else()
+  set(bin_dir ${CMAKE_INSTALL_BINDIR})
+  set(doc_dir ${CMAKE_INSTALL_DOCDIR})
+endif()
+set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/codepage_guess)
+
+install(TARGETS codepage-guess RUNTIME DESTINATION ${bin_dir} COMPONENT tool)
+install(FILES README.md LICENSE DESTINATION ${doc_dir} COMPONENT tool)
+
+install(TARGETS codepage_guess_shared codepage_guess_static EXPORT codepage_guess
+  RUNTIME DESTINATION ${bin_dir} COMPONENT library
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(FILES include/codepage_guess.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+
+# find_package(codepage_guess CONFIG): codepage_guess::codepage_guess (shared)
+# and codepage_guess::codepage_guess_static; relocatable, as install(EXPORT)
+# finds the prefix from where the files are.
+install(EXPORT codepage_guess NAMESPACE codepage_guess:: FILE codepage_guessTargets.cmake
+  DESTINATION ${cmake_dir} COMPONENT dev)
+configure_package_config_file(cmake/codepage_guessConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/codepage_guessConfig.cmake INSTALL_DESTINATION ${cmake_dir})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/codepage_guessConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/codepage_guessConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/codepage_guessConfigVersion.cmake
+  DESTINATION ${cmake_dir} COMPONENT dev)
+
+# pkg-config, also relocatable: the prefix is found from the .pc file's place.
+file(RELATIVE_PATH pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
+configure_file(cmake/codepage-guess.pc.in codepage-guess.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/codepage-guess.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+if(NOT WIN32)
+  # The manual pages carry the project's version; Debian wants them compressed.
+  find_program(GZIP_PROGRAM gzip)
+  foreach(page codepage-guess.1:tool codepage_guess.3:dev)
+    string(REPLACE ":" ";" page ${page})
+    list(GET page 0 name)
+    list(GET page 1 component)
+    string(REGEX REPLACE ".*\\." "" section ${name})
+    configure_file(doc/${name}.in ${name} @ONLY)
+    set(manual ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    if(GZIP_PROGRAM)
+      add_custom_command(OUTPUT ${manual}.gz
+        COMMAND ${GZIP_PROGRAM} -9 -n -c ${manual} > ${manual}.gz
+        DEPENDS ${manual}
+        VERBATIM)
+      string(APPEND manual .gz)
+    endif()
+    add_custom_target(manual_${section} ALL DEPENDS ${manual})
+    install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+  endforeach()
+endif()
+
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VENDOR "The codepage-guess authors")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+if(WIN32)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win64)
 else()
-  include(GNUInstallDirs)
-  # The manual page carries the project's version; Debian wants it compressed.
-  configure_file(doc/codepage-guess.1.in codepage-guess.1 @ONLY)
-  find_program(GZIP_PROGRAM gzip)
-  if(GZIP_PROGRAM)
-    set(manual ${CMAKE_CURRENT_BINARY_DIR}/codepage-guess.1.gz)
-    add_custom_command(OUTPUT ${manual}
-      COMMAND ${GZIP_PROGRAM} -9 -n -c ${CMAKE_CURRENT_BINARY_DIR}/codepage-guess.1 > ${manual}
-      DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/codepage-guess.1
-      VERBATIM)
-  else()
-    set(manual ${CMAKE_CURRENT_BINARY_DIR}/codepage-guess.1)
-  endif()
-  add_custom_target(manual ALL DEPENDS ${manual})
-
-  install(TARGETS codepage-guess RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-
   set(CODEPAGE_GUESS_MAINTAINER "codepage-guess maintainers <maintainers@codepage-guess.org>"
-      CACHE STRING "Name and address of the Debian package's maintainer")
+      CACHE STRING "Name and address of the Debian packages' maintainer")
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL tool library dev)
   set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CODEPAGE_GUESS_MAINTAINER})
-  set(CPACK_DEBIAN_PACKAGE_SECTION text)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  set(CPACK_PACKAGE_DESCRIPTION
+
+  set(CPACK_DEBIAN_TOOL_PACKAGE_NAME codepage-guess)
+  set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION text)
+  set(CPACK_DEBIAN_TOOL_DESCRIPTION
+      "${PROJECT_DESCRIPTION}\n"
       "codepage-guess is run by a text editor with the path of a file of unknown\n"
       "encoding. It reads at most the first mebibyte, decides whether the text is\n"
       "UTF-8 or Shift_JIS, and prints one editor property line, code.page=65001 or\n"
       "code.page=932, or nothing when it cannot decide.")
-  string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+  # Each description's first line is its package's summary: CPack puts the
+  # project's summary before it unless that is left at CPack's own default.
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
   # A static executable needs no shared library; otherwise let dpkg-shlibdeps
   # work out what it does need.
   if(CODEPAGE_GUESS_STATIC)
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+    set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS OFF)
   else()
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
   endif()
+
+  set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libcodepage-guess${PROJECT_VERSION_MAJOR})
+  set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+  set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_LIBRARY_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
+      "Library that tells whether text is UTF-8 or Shift_JIS\n"
+      "The decision of the codepage-guess command for programs that want it in\n"
+      "process: a C interface to decide on a buffer, a stream or a file, and to\n"
+      "explain a decision.")
+
+  set(CPACK_DEBIAN_DEV_PACKAGE_NAME libcodepage-guess-dev)
+  set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+  # The static library is C++ inside: linking it takes the C++ runtime.
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
+      "${CPACK_DEBIAN_LIBRARY_PACKAGE_NAME} (= ${PROJECT_VERSION}), libstdc++-dev")
+  set(CPACK_DEBIAN_DEV_DESCRIPTION
+      "Library that tells whether text is UTF-8 or Shift_JIS (development files)\n"
+      "The header codepage_guess.h, the static library, the CMake package\n"
+      "(find_package(codepage_guess)), the pkg-config file codepage-guess.pc and\n"
+      "the manual page codepage_guess(3).")
+  foreach(component TOOL LIBRARY DEV)
+    string(JOIN "" CPACK_DEBIAN_${component}_DESCRIPTION ${CPACK_DEBIAN_${component}_DESCRIPTION})
+  endforeach()
 endif()
-set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
-set(CPACK_PACKAGE_VENDOR "The codepage-guess authors")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 include(CPack)

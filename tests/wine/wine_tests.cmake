@@ -15,3 +15,10 @@ set_tests_properties(wine.start PROPERTIES
 set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${wine_environment}")
 set_tests_properties(${wine_tests} PROPERTIES
   FIXTURES_REQUIRED wine ENVIRONMENT "${wine_environment}")
+# The library example finds codepage_guess.dll through WINEPATH.
+foreach(test IN LISTS wine_tests)
+  if(test MATCHES "^example[.]")
+    set_property(TEST ${test} APPEND PROPERTY
+      ENVIRONMENT "WINEPATH=$<TARGET_FILE_DIR:codepage_guess_shared>")
+  endif()
+endforeach()
