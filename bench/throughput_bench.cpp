@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bench_inputs.hpp"
+#include "codepage_guess.h"
 #include "encoding/char_digester.hpp"
 #include "encoding/conjecture.hpp"
 #include "encoding/kernels.hpp"
@@ -83,7 +84,20 @@ void countCharacters(benchmark::State& state, const my::Kernels* kernels,
   setThroughput(state, *bytes);
 }
 
+// The library's one-shot call on the first 4 KiB, as an editor would make it
+// for a small file: what a process start per file is weighed against.
+void libraryCall(benchmark::State& state, const bench::Bytes* bytes) {
+  const std::size_t size = 4096;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(cpg_guess(bytes->data(), size));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4096);
+}
+
 void registerAll() {
+  for (const char* input : {"japanese_utf8", "japanese_sjis"}) {
+    benchmark::RegisterBenchmark((std::string("cpg_guess_4KiB/") + input).c_str(), libraryCall,
+                                 &samples()[input]);
+  }
   for (const auto& [input, bytes] : samples().inputs) {
     const bench::Bytes* data = &bytes;
     const std::string suffix = "/" + input;
