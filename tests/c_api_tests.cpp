@@ -131,6 +131,23 @@ TEST(CApi, ReportsFilesItCannotRead) {
   std::filesystem::remove(empty);
 }
 
+#ifdef _WIN32
+// A name in scripts that no ANSI code page holds together.
+TEST(CApi, OpensFilesNamedInAnyScriptByTheirWideName) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    std::filesystem::u8path("codepage_guess_\xE6\x97\xA5\xED\x95\x9C.txt");
+  const Bytes bytes = testing_support::readExample("japanese_sjis.txt");
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  int codePage = 0;
+  EXPECT_EQ(cpg_guess_file_w(path.c_str(), &codePage), CPG_OK);
+  EXPECT_EQ(codePage, CPG_SHIFT_JIS);
+  EXPECT_EQ(cpg_guess_file_w(nullptr, &codePage), CPG_ERROR_INVALID_ARGUMENT);
+  std::filesystem::remove(path);
+}
+#endif
+
 TEST(CApiStream, AgreesWithTheOneShotCallOnEverySplitOfShortInputs) {
   std::mt19937 random(30);
   std::vector<Bytes> inputs = {hexBytes("E3 81 82 82 A0 FF 41 C3 A9 E3 81"),
