@@ -121,6 +121,18 @@ else()
       "The header codepage_guess.h, the static library, the CMake package\n"
       "(find_package(codepage_guess)), the pkg-config file codepage-guess.pc and\n"
       "the manual page codepage_guess(3).")
+  if(CMAKE_CROSSCOMPILING)
+    # Debian's name for the target, and the library's dependencies as
+    # dpkg-shlibdeps finds them on amd64: it cannot read another target's.
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+    else()
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
+    endif()
+    set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS OFF)
+    set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "libc6 (>= 2.33), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)")
+    set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS OFF)
+  endif()
   foreach(component TOOL LIBRARY DEV)
     string(JOIN "" CPACK_DEBIAN_${component}_DESCRIPTION ${CPACK_DEBIAN_${component}_DESCRIPTION})
   endforeach()
