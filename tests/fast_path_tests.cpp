@@ -21,14 +21,7 @@ using testing_support::Bytes;
 using testing_support::damagedText;
 using testing_support::randomBytes;
 using testing_support::readExample;
-
-template <typename Counter>
-Counter stepEachByte(const Bytes& bytes) {
-  Counter counter;
-  for (const std::uint8_t b : bytes)
-    counter.step(b);
-  return counter;
-}
+using testing_support::stepEachByte;
 
 // Feeds the bytes to digest() in pieces of random length, from empty to whole.
 template <typename Counter>

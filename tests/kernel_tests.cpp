@@ -22,14 +22,7 @@ using testing_support::damagedText;
 using testing_support::hexBytes;
 using testing_support::randomBytes;
 using testing_support::readExample;
-
-template <typename Counter>
-Counter stepEachByte(const Bytes& bytes) {
-  Counter counter;
-  for (const std::uint8_t b : bytes)
-    counter.step(b);
-  return counter;
-}
+using testing_support::stepEachByte;
 
 ::testing::AssertionResult sameAsCounters(const my::Kernels& kernels, const Bytes& bytes) {
   const auto utf8 = stepEachByte<my::CounterUTF8>(bytes);

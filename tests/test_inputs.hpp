@@ -19,6 +19,15 @@ Bytes biasedBytes(std::mt19937& random, std::size_t size);
 // A bundled example file (examples/NAME).
 Bytes readExample(const char* name);
 
+// A counter after the plain byte rules, one byte at a time: the reference.
+template <typename Counter>
+Counter stepEachByte(const Bytes& bytes) {
+  Counter counter;
+  for (const std::uint8_t b : bytes)
+    counter.step(b);
+  return counter;
+}
+
 // Four copies of real text with a few bytes knocked out or replaced, so that
 // well-formed runs are broken at every kind of position.
 Bytes damagedText(const Bytes& text, std::mt19937& random);
