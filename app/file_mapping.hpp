@@ -10,13 +10,16 @@ namespace app {
 // cost more than the whole analysis. If another program truncates the file
 // while it is mapped, reading past the new end would kill the process with
 // SIGBUS; instead the page is replaced by zeros and truncated() turns true,
-// and the caller reads the file again. One mapping at a time per process.
+// and the caller reads the file again. Any other bus error, and one sent by
+// another process, ends the process as it would have without the mapping.
+// One mapping at a time per process: while one is alive, another maps
+// nothing and its caller reads instead.
 class FileMapping {
  public:
   FileMapping() noexcept = default;  // maps nothing
   // Maps up to `limit` bytes of the file open as `descriptor`. Maps nothing
   // (empty()) where mapping is not possible or not worth it: not a regular
-  // file, an empty one, another system.
+  // file, an empty one, another mapping alive, another system.
   FileMapping(int descriptor, std::size_t limit) noexcept;
   ~FileMapping();
   FileMapping(FileMapping&& other) noexcept;
