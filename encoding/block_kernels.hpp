@@ -354,25 +354,39 @@ class UTF8Sequences {
 // 40-7E; so its histogram is the input's own histogram of those bytes,
 // corrected at the few places where it differs. The UTF-8 counter's is built
 // from the well-formed sequences found above.
+//
+// Every byte of the input is read once, into the block: another program may
+// be rewriting a mapped file meanwhile, and a correction made from a second
+// read could take back a count that the first never gave. The corrections
+// read the block's own copy, which keeps the last bytes of the block before:
+// a sequence reaches back at most five bytes, a failed trail one. Nothing
+// reaches back across a block of ASCII, which is skipped unread.
 template <typename Block>
 void countCharacters(const std::uint8_t* data, std::uint32_t length,
                      CharacterCounts& counts) noexcept {
+  constexpr std::uint32_t kHistory = 8;
   std::memset(&counts, 0, sizeof counts);
   std::uint32_t all[4][256] = {};  // four tables, so that equal bytes do not wait on each other
+  // The block at a cache line's start, the last bytes of the one before just
+  // below it.
+  alignas(64) std::uint8_t window[2 * kBlock] = {};
+  std::uint8_t* const bytes = window + kBlock;
   UTF8Sequences sequences;
   SJISPairing pairing;
   Mask lastLeads = 0;
-  forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t start, Mask valid) {
+  forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
     if (block.highBits() == 0 && !pairing.leadPending()) {
       sequences.skipAscii();
       lastLeads = 0;
       return true;
     }
+    std::memcpy(bytes - kHistory, bytes + kBlock - kHistory, kHistory);
+    block.store(bytes);
     for (std::uint32_t k = 0; k < kBlock; k += 4) {
-      ++all[0][block.byte(k)];
-      ++all[1][block.byte(k + 1)];
-      ++all[2][block.byte(k + 2)];
-      ++all[3][block.byte(k + 3)];
+      ++all[0][bytes[k]];
+      ++all[1][bytes[k + 1]];
+      ++all[2][bytes[k + 2]];
+      ++all[3][bytes[k + 3]];
     }
     BytePlanes planes;
     block.planes(planes);
@@ -380,7 +394,7 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
 
     sequences.find(c, [&](Mask ends, unsigned n) {
       forEachBit(ends, [&](unsigned end) {
-        const std::uint8_t* last = data + start + end;
+        const std::uint8_t* last = bytes + end;  // the first may be in the block before
         for (unsigned k = 0; k < n; ++k)
           ++counts.utf8[*(last - k)];
       });
@@ -389,21 +403,22 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     const SJISPairing::Pairs pairs = pairing.pair(c.sjis.lead);
     const SJISErrors errors(c.sjis, pairs, valid);
     // Unsigned counts wrap, and the totals below add back more than was taken.
-    forEachBit(errors.alone, [&](unsigned i) { --counts.sjis[data[start + i]]; });
-    forEachBit(errors.failedTrails, [&](unsigned i) { --counts.sjis[data[start + i - 1]]; });
+    forEachBit(errors.alone, [&](unsigned i) { --counts.sjis[bytes[i]]; });
+    forEachBit(errors.failedTrails, [&](unsigned i) { --counts.sjis[(bytes - 1)[i]]; });
     forEachBit(pairs.trails & ~c.sjis.notTrail & ~planes.bit[7] & valid,
-               [&](unsigned i) { ++counts.sjis[data[start + i]]; });
+               [&](unsigned i) { ++counts.sjis[bytes[i]]; });
     lastLeads = pairs.leads & valid;
     return true;
   });
   if (length != 0 && ((lastLeads >> ((length - 1) % kBlock)) & 1) != 0)
-    --counts.sjis[data[length - 1]];  // a lead still waiting for its trail
+    --counts.sjis[bytes[(length - 1) % kBlock]];  // a lead still waiting for its trail
   for (unsigned b = 0x80; b < 0x100; ++b)
     counts.sjis[b] += all[0][b] + all[1][b] + all[2][b] + all[3][b];
 }
 
 // A Block gives a 64-byte block's bit planes, its top bits alone (ASCII
-// blocks end there), its bytes, and its Shift_JIS classes. The UTF-8
+// blocks end there), a copy of its bytes as it read them, and its Shift_JIS
+// classes; it reads each byte of the input once. The UTF-8
 // validator may be an instruction set's own.
 template <typename Block>
 constexpr Kernels kernelsFor(const char* name,

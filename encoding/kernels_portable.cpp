@@ -10,14 +10,14 @@ namespace {
 // two terms meeting, so the top byte of the product gathers the eight bits.
 class PortableBlock {
  public:
-  explicit PortableBlock(const std::uint8_t* bytes) noexcept : bytes_(bytes) {}
+  explicit PortableBlock(const std::uint8_t* bytes) noexcept { std::memcpy(bytes_, bytes, kBlock); }
 
   Mask highBits() const noexcept { return plane(7); }
   void planes(BytePlanes& out) const noexcept {
     for (unsigned k = 0; k < 8; ++k)
       out.bit[k] = plane(k);
   }
-  std::uint8_t byte(unsigned k) const noexcept { return bytes_[k]; }
+  void store(std::uint8_t* out) const noexcept { std::memcpy(out, bytes_, kBlock); }
   SJISClasses sjisClasses() const noexcept {
     BytePlanes p;
     planes(p);
@@ -34,7 +34,7 @@ class PortableBlock {
     return mask;
   }
 
-  const std::uint8_t* bytes_;
+  std::uint8_t bytes_[kBlock];
 };
 
 }  // namespace

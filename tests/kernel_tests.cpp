@@ -6,6 +6,14 @@
 #include <random>
 #include <string>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 #include "byte_script.hpp"
 #include "encoding/counter_sjis.hpp"
 #include "encoding/counter_utf8.hpp"
@@ -159,6 +167,51 @@ TEST_P(KernelsMatchCounters, OnRandomBiasedAndDamagedInput) {
       ASSERT_TRUE(sameAsCounters(*GetParam(), damagedText(text, random))) << name << round;
   }
 }
+
+#if defined(__linux__)
+// Another program may rewrite a mapped file in place while it is read. Each
+// pass must then still count some content the bytes had: one that reads a
+// byte twice can take back a count it never gave, and the count wraps. A
+// child process flips shared bytes between values that the Shift_JIS reading
+// counts (A1), takes for errors (A0, FF) and passes over (41).
+TEST_P(KernelsMatchCounters, CountWhatTheBytesHeldWhileAnotherProcessRewritesThem) {
+  constexpr std::uint32_t kSize = 1 << 16;
+  void* shared = ::mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(shared, MAP_FAILED);
+  auto* bytes = static_cast<std::uint8_t*>(shared);
+  std::memset(bytes, 0xA0, kSize);
+  const pid_t writer = ::fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    auto* volatile target = static_cast<volatile std::uint8_t*>(shared);
+    const std::uint8_t values[] = {0xA0, 0x41, 0xFF, 0xA1};
+    for (std::uint32_t round = 0;; ++round) {
+      const std::uint8_t value = values[round % 4];
+      for (std::uint32_t i = 0; i < kSize; ++i)
+        target[i] = value;
+    }
+  }
+  my::CharacterCounts counts;
+  std::string wrong;
+  for (int round = 0; round < 3000 && wrong.empty(); ++round) {
+    GetParam()->countCharacters(bytes, kSize, counts);
+    std::uint64_t utf8Total = 0, sjisTotal = 0;
+    for (int b = 0; b < 256; ++b) {
+      utf8Total += counts.utf8[b];
+      sjisTotal += counts.sjis[b];
+      if ((b < 0x80 && counts.utf8[b] != 0) || (b < 0x40 && counts.sjis[b] != 0))
+        wrong = "byte " + std::to_string(b) + " counted";
+    }
+    if (utf8Total > kSize || sjisTotal > kSize)
+      wrong =
+          "more counted than read: " + std::to_string(utf8Total) + ", " + std::to_string(sjisTotal);
+  }
+  ::kill(writer, SIGKILL);
+  ::waitpid(writer, nullptr, 0);
+  ::munmap(shared, kSize);
+  EXPECT_EQ(wrong, "");
+}
+#endif
 
 TEST(SelectedKernels, AreTheWidestThisProcessorRuns) {
   const my::Kernels& selected = my::selectedKernels();

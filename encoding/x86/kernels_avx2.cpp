@@ -15,6 +15,9 @@ struct AVX2 {
   static Vec load(const std::uint8_t* p) noexcept {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
+  static void store(std::uint8_t* p, Vec v) noexcept {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+  }
   static Vec splat(std::uint8_t b) noexcept { return _mm256_set1_epi8(static_cast<char>(b)); }
   static Vec zero() noexcept { return _mm256_setzero_si256(); }
   static Vec bitOr(Vec a, Vec b) noexcept { return _mm256_or_si256(a, b); }

@@ -14,6 +14,9 @@ struct SSE2 {
   static Vec load(const std::uint8_t* p) noexcept {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
+  static void store(std::uint8_t* p, Vec v) noexcept {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+  }
   static Vec splat(std::uint8_t b) noexcept { return _mm_set1_epi8(static_cast<char>(b)); }
   static Vec zero() noexcept { return _mm_setzero_si128(); }
   static Vec bitOr(Vec a, Vec b) noexcept { return _mm_or_si128(a, b); }

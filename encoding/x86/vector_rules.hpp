@@ -1,7 +1,7 @@
 #pragma once
 
 // Rules checked inside vector registers, for any vector width. `V` wraps one
-// instruction set's byte vectors: load, splat, the bitwise operations, `eq`,
+// instruction set's byte vectors: load, store, splat, the bitwise operations, `eq`,
 // `lessSigned`, saturating `subtract`, unsigned `min`, `add`, and `topBits`
 // (one bit per byte). Compiled once per instruction set, as block_kernels.hpp.
 
@@ -70,7 +70,7 @@ class VectorBlock {
   using Vec = typename V::Vec;
   static constexpr std::uint32_t kPerBlock = kBlock / V::kWidth;
 
-  explicit VectorBlock(const std::uint8_t* bytes) noexcept : bytes_(bytes) {
+  explicit VectorBlock(const std::uint8_t* bytes) noexcept {
     for (std::uint32_t k = 0; k < kPerBlock; ++k)
       v_[k] = V::load(bytes + k * V::kWidth);
   }
@@ -87,7 +87,10 @@ class VectorBlock {
         v[k] = V::add(v[k], v[k]);
     }
   }
-  std::uint8_t byte(unsigned k) const noexcept { return bytes_[k]; }
+  void store(std::uint8_t* out) const noexcept {
+    for (std::uint32_t k = 0; k < kPerBlock; ++k)
+      V::store(out + k * V::kWidth, v_[k]);
+  }
 
   SJISClasses sjisClasses() const noexcept {
     Vec lead[kPerBlock], trail[kPerBlock], alone[kPerBlock];
@@ -109,7 +112,6 @@ class VectorBlock {
     return mask;
   }
 
-  const std::uint8_t* bytes_;
   Vec v_[kPerBlock];
 };
 
