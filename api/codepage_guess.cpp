@@ -1,35 +1,56 @@
-// The C interface: every call catches whatever the C++ code below may throw
-// and turns it into a status or an "undecided", so nothing crosses into C.
+// The C interface. The decision itself neither allocates nor throws; only an
+// explanation allocates (it takes the long way, through the digesters), and
+// running out of memory there is its one failure.
 #include "codepage_guess.h"
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "encoding/candidates.hpp"
 #include "encoding/conjecture.hpp"
 
 namespace {
 
-constexpr std::array<const char*, 2> kEncodings{"utf8", "sjis"};
-constexpr std::array<int, 2> kCodePages{CPG_UTF8, CPG_SHIFT_JIS};
+static_assert(my::codePageOf(0) == CPG_UTF8 && my::codePageOf(1) == CPG_SHIFT_JIS &&
+              my::codePageOf(2) == CPG_UNDECIDED);
 
 std::uint32_t examined(const void* data, std::size_t size) noexcept {
   if (data == nullptr) return 0;
   return static_cast<std::uint32_t>(size < CPG_INPUT_LIMIT ? size : CPG_INPUT_LIMIT);
 }
 
-int codePageOf(std::size_t verdict) noexcept {
-  return verdict < kCodePages.size() ? kCodePages[verdict] : CPG_UNDECIDED;
+int guess(const std::uint8_t* data, std::uint32_t length) noexcept {
+  return my::codePageOf(my::conjectureEncoding(my::candidateEncodings(), data, length));
 }
 
-int guess(const std::uint8_t* data, std::uint32_t length) noexcept {
+// Only an allocation can fail: the names are the library's own.
+cpg_status explain(const std::uint8_t* data, std::uint32_t length,
+                   cpg_explanation* explanation) noexcept {
   try {
-    return codePageOf(my::conjectureEncoding(kEncodings, data, length));
-  } catch (...) {
-    return CPG_UNDECIDED;  // only allocation can fail here
+    const my::Explanation found = my::explainByDigesters(my::candidateNames(), data, length);
+    explanation->code_page = my::codePageOf(found.verdict);
+    switch (found.rule) {
+      case my::Explanation::Rule::OnlyErrorFree:
+        explanation->rule = CPG_RULE_ONLY_ERROR_FREE;
+        break;
+      case my::Explanation::Rule::BestScore:
+        explanation->rule = CPG_RULE_BEST_SCORE;
+        break;
+      case my::Explanation::Rule::Undecided:
+        explanation->rule = CPG_RULE_UNDECIDED;
+        break;
+    }
+    for (std::size_t i = 0; i < my::kCandidates.size(); ++i) {
+      explanation->candidates[i].code_page = my::kCandidates[i].codePage;
+      explanation->candidates[i].errors = found.candidates[i].errors;
+      explanation->candidates[i].score = found.candidates[i].score;
+    }
+    return CPG_OK;
+  } catch (const std::bad_alloc&) {
+    return CPG_ERROR_OUT_OF_MEMORY;
   }
 }
 
@@ -108,30 +129,7 @@ void cpg_stream_free(cpg_stream* stream) {
 
 cpg_status cpg_explain(const void* data, size_t size, cpg_explanation* explanation) {
   if (explanation == nullptr) return CPG_ERROR_INVALID_ARGUMENT;
-  try {
-    const my::Explanation found = my::explainByDigesters(
-        kEncodings, static_cast<const std::uint8_t*>(data), examined(data, size));
-    explanation->code_page = codePageOf(found.verdict);
-    switch (found.rule) {
-      case my::Explanation::Rule::OnlyErrorFree:
-        explanation->rule = CPG_RULE_ONLY_ERROR_FREE;
-        break;
-      case my::Explanation::Rule::BestScore:
-        explanation->rule = CPG_RULE_BEST_SCORE;
-        break;
-      case my::Explanation::Rule::Undecided:
-        explanation->rule = CPG_RULE_UNDECIDED;
-        break;
-    }
-    for (std::size_t i = 0; i < kCodePages.size(); ++i) {
-      explanation->candidates[i].code_page = kCodePages[i];
-      explanation->candidates[i].errors = found.candidates[i].errors;
-      explanation->candidates[i].score = found.candidates[i].score;
-    }
-    return CPG_OK;
-  } catch (...) {
-    return CPG_ERROR_OUT_OF_MEMORY;
-  }
+  return explain(static_cast<const std::uint8_t*>(data), examined(data, size), explanation);
 }
 
 }  // extern "C"

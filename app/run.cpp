@@ -9,6 +9,7 @@
 #include "app/command_line.hpp"
 #include "app/input.hpp"
 #include "app/report.hpp"
+#include "encoding/candidates.hpp"
 #include "encoding/conjecture.hpp"
 
 namespace app {
@@ -16,7 +17,7 @@ namespace {
 
 std::size_t conjectureOn(const Input& input, const char* path) {
   if (input.size() == 0) throw std::runtime_error(std::string("No bytes read from ") + path);
-  return my::conjectureEncoding(candidateEncodings(), input.data(), input.size());
+  return my::conjectureEncoding(my::candidateNames(), input.data(), input.size());
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 namespace app {
 
-// The verdict on a file's first bytes: an index into kCandidates, or its size
+// The verdict on a file's first bytes: an index into my::kCandidates, or its size
 // for undecided. Throws std::runtime_error for a file that cannot be opened or
 // yields no bytes. `afterLoading` is for tests: it runs between loading the
 // file and reading its bytes.

@@ -7,6 +7,7 @@
 
 #include "bench_inputs.hpp"
 #include "codepage_guess.h"
+#include "encoding/candidates.hpp"
 #include "encoding/char_digester.hpp"
 #include "encoding/conjecture.hpp"
 #include "encoding/kernels.hpp"
@@ -21,7 +22,7 @@ const bench::Samples& samples() {
   return shared;
 }
 
-constexpr std::array<const char*, 2> kCandidates = {"utf8", "sjis"};
+constexpr auto kCandidates = my::candidateNames();
 
 void setThroughput(benchmark::State& state, const bench::Bytes& bytes) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "encoding/char_digester.hpp"
-#include "encoding/encoding_name.hpp"
 #include "encoding/kernels.hpp"
 #include "encoding/profiles.hpp"
 
@@ -23,7 +22,7 @@ const double* referenceProfile(const char* name) {
 // The summation order is fixed (ascending byte value) and the histogram is
 // scaled by the reciprocal of its length, so the score is the same on every
 // platform; the build keeps the compiler from fusing the multiply-adds.
-double cosineSimilarity(const std::uint32_t* histogram, const double* profile) {
+double cosineSimilarity(const std::uint32_t* histogram, const double* profile) noexcept {
   double sumOfSquares = 0.0;
   for (int k = 0; k < 256; ++k) {
     const double count = static_cast<double>(histogram[k]);
@@ -41,32 +40,35 @@ double cosineSimilarity(const std::uint32_t* histogram, const double* profile) {
 
 namespace {
 
-double scoreOf(const std::uint32_t* histogram, const char* name) {
-  return cosineSimilarity(histogram, referenceProfile(name));
+const double* profileOf(Encoding encoding) noexcept {
+  return encoding == Encoding::UTF8 ? ProfileUTF8 : ProfileSJIS;
 }
 
-// The best positive score wins, a tie going to the earlier candidate;
-// `count` when no score is above zero.
-std::size_t bestPositive(const std::vector<double>& scores) {
-  std::size_t best = 0;
-  for (std::size_t j = 1; j < scores.size(); ++j) {
-    if (scores[j] > scores[best]) best = j;
+// The best positive score wins, a tie going to the earlier candidate: the
+// candidates are offered in order.
+class BestScore {
+ public:
+  void offer(std::size_t candidate, double score) noexcept {
+    if (score > best_) {
+      winner_ = candidate;
+      best_ = score;
+    }
   }
-  return !scores.empty() && scores[best] > 0.0 ? best : scores.size();
-}
+  // The winner, or `count` when no score is above zero.
+  std::size_t winner(std::size_t count) const noexcept { return best_ > 0.0 ? winner_ : count; }
+
+ private:
+  std::size_t winner_ = 0;
+  double best_ = -1.0;  // below every cosine of two non-negative vectors
+};
 
 }  // namespace
 
 // Most files are valid in exactly one candidate, and the other usually fails
 // within its first bytes; then the validity checks decide and no histogram is
 // built. Otherwise both histograms come from one block-parallel pass.
-std::size_t detail::conjectureEncoding(const char* const* names, std::size_t count,
-                                       const std::uint8_t* data, std::uint32_t length) {
-  std::vector<Encoding> encodings;
-  encodings.reserve(count);
-  for (std::size_t i = 0; i < count; ++i)
-    encodings.push_back(encodingNamed(names[i]));
-
+std::size_t detail::conjecture(const Encoding* encodings, std::size_t count,
+                               const std::uint8_t* data, std::uint32_t length) noexcept {
   const Kernels& kernels = selectedKernels();
   std::size_t errorFreeCount = 0;
   std::size_t errorFree = count;
@@ -82,11 +84,12 @@ std::size_t detail::conjectureEncoding(const char* const* names, std::size_t cou
 
   CharacterCounts counts;
   kernels.countCharacters(data, length, counts);
-  std::vector<double> scores;
-  scores.reserve(count);
-  for (std::size_t i = 0; i < count; ++i)
-    scores.push_back(scoreOf(encodings[i] == Encoding::UTF8 ? counts.utf8 : counts.sjis, names[i]));
-  return bestPositive(scores);
+  BestScore best;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint32_t* histogram = encodings[i] == Encoding::UTF8 ? counts.utf8 : counts.sjis;
+    best.offer(i, cosineSimilarity(histogram, profileOf(encodings[i])));
+  }
+  return best.winner(count);
 }
 
 // Every candidate's digester walks the whole input before anything is decided.
@@ -106,16 +109,17 @@ Explanation detail::explainByDigesters(const char* const* names, std::size_t cou
   }
 
   Explanation explanation{count, Explanation::Rule::Undecided, {}};
-  std::vector<double> scores;
+  BestScore best;
   for (std::size_t i = 0; i < count; ++i) {
-    scores.push_back(scoreOf(digesters[i]->histogram(), names[i]));
-    explanation.candidates.push_back({digesters[i]->errorCount(), scores.back()});
+    const double score = cosineSimilarity(digesters[i]->histogram(), referenceProfile(names[i]));
+    best.offer(i, score);
+    explanation.candidates.push_back({digesters[i]->errorCount(), score});
   }
   if (errorFreeCount == 1) {
     explanation.verdict = errorFree;
     explanation.rule = Explanation::Rule::OnlyErrorFree;
   } else {
-    explanation.verdict = bestPositive(scores);
+    explanation.verdict = best.winner(count);
     if (explanation.verdict < count) explanation.rule = Explanation::Rule::BestScore;
   }
   return explanation;

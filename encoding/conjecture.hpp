@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "encoding/encoding_name.hpp"
+
 namespace my {
 
 // The 256-value profile of "sjis" or "utf8" (matched exactly); throws
@@ -13,7 +15,7 @@ const double* referenceProfile(const char* name);
 
 // Cosine of the angle between a byte histogram and a unit-length profile; 0
 // for an empty histogram.
-double cosineSimilarity(const std::uint32_t* histogram, const double* profile);
+double cosineSimilarity(const std::uint32_t* histogram, const double* profile) noexcept;
 
 // How the full reading came to its verdict.
 struct Explanation {
@@ -28,8 +30,8 @@ struct Explanation {
 };
 
 namespace detail {
-std::size_t conjectureEncoding(const char* const* names, std::size_t count,
-                               const std::uint8_t* data, std::uint32_t length);
+std::size_t conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
+                       std::uint32_t length) noexcept;
 Explanation explainByDigesters(const char* const* names, std::size_t count,
                                const std::uint8_t* data, std::uint32_t length);
 }  // namespace detail
@@ -41,7 +43,17 @@ Explanation explainByDigesters(const char* const* names, std::size_t count,
 template <std::size_t N>
 std::size_t conjectureEncoding(const std::array<const char*, N>& names, const std::uint8_t* data,
                                std::uint32_t length) {
-  return detail::conjectureEncoding(names.data(), N, data, length);
+  std::array<Encoding, N> encodings{};
+  for (std::size_t i = 0; i < N; ++i)
+    encodings[i] = encodingNamed(names[i]);
+  return detail::conjecture(encodings.data(), N, data, length);
+}
+
+// The same for encodings already named: it neither allocates nor fails.
+template <std::size_t N>
+std::size_t conjectureEncoding(const std::array<Encoding, N>& encodings, const std::uint8_t* data,
+                               std::uint32_t length) noexcept {
+  return detail::conjecture(encodings.data(), N, data, length);
 }
 
 // The same verdict the long way: every candidate's digester reads every byte,

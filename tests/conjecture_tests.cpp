@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "byte_script.hpp"
+#include "encoding/candidates.hpp"
 #include "encoding/char_digester.hpp"
+#include "encoding/encoding_name.hpp"
 #include "encoding/conjecture.hpp"
 #include "test_inputs.hpp"
 
@@ -16,7 +18,7 @@ namespace {
 
 using testing_support::hexBytes;
 
-constexpr std::array<const char*, 2> kToolCandidates{"utf8", "sjis"};
+constexpr std::array<const char*, 2> kToolCandidates = my::candidateNames();
 constexpr std::size_t kUndecided = kToolCandidates.size();
 
 // The verdict, after checking that the full reading gives the same.
@@ -56,6 +58,16 @@ TEST(ConjectureEncoding, DecidesTheToolsCandidates) {
   for (const Case& c : cases) {
     EXPECT_EQ(verdictFor(c.hex), c.verdict) << c.hex << ": " << c.why;
   }
+}
+
+TEST(ConjectureEncoding, TakesTheCandidatesInTheToolsOrderByNameOrByEncoding) {
+  EXPECT_STREQ(kToolCandidates[0], "utf8");
+  EXPECT_STREQ(kToolCandidates[1], "sjis");
+  for (const my::Candidate& candidate : my::kCandidates)
+    EXPECT_EQ(my::encodingNamed(candidate.name), candidate.encoding) << candidate.name;
+  EXPECT_EQ(my::codePageOf(0), 65001);
+  EXPECT_EQ(my::codePageOf(1), 932);
+  EXPECT_EQ(my::codePageOf(2), 0);
 }
 
 TEST(ConjectureEncoding, AcceptsAnEmptyBlockWithoutData) {
