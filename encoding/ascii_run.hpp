@@ -11,6 +11,9 @@
 #endif
 
 namespace my {
+// Internal linkage: the vector kernels include this header too, and a copy
+// compiled for AVX2 must never be the one a plain x86-64 caller links to.
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces)
 
 // Index of the lowest set bit of a non-zero mask.
 inline unsigned lowestSetBit(std::uint64_t mask) noexcept {
@@ -55,4 +58,5 @@ inline std::uint32_t skipAscii(const std::uint8_t* data, std::uint32_t from,
   return i;
 }
 
+}  // namespace
 }  // namespace my

@@ -10,8 +10,8 @@
 #include "byte_script.hpp"
 #include "encoding/candidates.hpp"
 #include "encoding/char_digester.hpp"
-#include "encoding/encoding_name.hpp"
 #include "encoding/conjecture.hpp"
+#include "encoding/encoding_name.hpp"
 #include "test_inputs.hpp"
 
 namespace {
