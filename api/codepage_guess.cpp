@@ -3,6 +3,8 @@
 // running out of memory there is its one failure.
 #include "codepage_guess.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,27 +28,38 @@ int guess(const std::uint8_t* data, std::uint32_t length) noexcept {
   return my::codePageOf(my::conjectureEncoding(my::candidateEncodings(), data, length));
 }
 
+// The layout programs are built against, for good: later versions only add
+// fields at the end.
+constexpr std::uint32_t kFirstExplanationSize = 48;
+static_assert(sizeof(cpg_candidate) == 16 && offsetof(cpg_candidate, score) == 8);
+static_assert(sizeof(cpg_explanation) == kFirstExplanationSize &&
+              offsetof(cpg_explanation, examined) == 12 &&
+              offsetof(cpg_explanation, candidates) == 16);
+
+cpg_rule ruleOf(my::Explanation::Rule rule) noexcept {
+  switch (rule) {
+    case my::Explanation::Rule::OnlyErrorFree:
+      return CPG_RULE_ONLY_ERROR_FREE;
+    case my::Explanation::Rule::BestScore:
+      return CPG_RULE_BEST_SCORE;
+    case my::Explanation::Rule::Undecided:
+      break;
+  }
+  return CPG_RULE_UNDECIDED;
+}
+
 // Only an allocation can fail: the names are the library's own.
 cpg_status explain(const std::uint8_t* data, std::uint32_t length,
-                   cpg_explanation* explanation) noexcept {
+                   cpg_explanation& explanation) noexcept {
   try {
     const my::Explanation found = my::explainByDigesters(my::candidateNames(), data, length);
-    explanation->code_page = my::codePageOf(found.verdict);
-    switch (found.rule) {
-      case my::Explanation::Rule::OnlyErrorFree:
-        explanation->rule = CPG_RULE_ONLY_ERROR_FREE;
-        break;
-      case my::Explanation::Rule::BestScore:
-        explanation->rule = CPG_RULE_BEST_SCORE;
-        break;
-      case my::Explanation::Rule::Undecided:
-        explanation->rule = CPG_RULE_UNDECIDED;
-        break;
-    }
+    explanation.code_page = my::codePageOf(found.verdict);
+    explanation.rule = static_cast<std::uint32_t>(ruleOf(found.rule));
+    explanation.examined = length;
     for (std::size_t i = 0; i < my::kCandidates.size(); ++i) {
-      explanation->candidates[i].code_page = my::kCandidates[i].codePage;
-      explanation->candidates[i].errors = found.candidates[i].errors;
-      explanation->candidates[i].score = found.candidates[i].score;
+      explanation.candidates[i].code_page = my::kCandidates[i].codePage;
+      explanation.candidates[i].errors = found.candidates[i].errors;
+      explanation.candidates[i].score = found.candidates[i].score;
     }
     return CPG_OK;
   } catch (const std::bad_alloc&) {
@@ -118,7 +131,7 @@ void cpg_stream_feed(cpg_stream* stream, const void* data, size_t size) {
   stream->size += static_cast<std::uint32_t>(taken);
 }
 
-int cpg_stream_finish(cpg_stream* stream) {
+int cpg_stream_finish(const cpg_stream* stream) {
   if (stream == nullptr) return CPG_UNDECIDED;
   return guess(stream->bytes.get(), stream->size);
 }
@@ -128,8 +141,16 @@ void cpg_stream_free(cpg_stream* stream) {
 }
 
 cpg_status cpg_explain(const void* data, size_t size, cpg_explanation* explanation) {
-  if (explanation == nullptr) return CPG_ERROR_INVALID_ARGUMENT;
-  return explain(static_cast<const std::uint8_t*>(data), examined(data, size), explanation);
+  if (explanation == nullptr || explanation->size < kFirstExplanationSize)
+    return CPG_ERROR_INVALID_ARGUMENT;
+  cpg_explanation found{};
+  const cpg_status status =
+      explain(static_cast<const std::uint8_t*>(data), examined(data, size), found);
+  if (status != CPG_OK) return status;
+  // A caller built against an older header gets the fields it knows of.
+  found.size = std::min<std::uint32_t>(explanation->size, sizeof found);
+  std::memcpy(explanation, &found, found.size);
+  return CPG_OK;
 }
 
 }  // extern "C"

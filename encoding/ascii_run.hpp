@@ -11,6 +11,7 @@
 #endif
 
 namespace my {
+inline namespace codepage_guess {
 // Internal linkage: the vector kernels include this header too, and a copy
 // compiled for AVX2 must never be the one a plain x86-64 caller links to.
 namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces)
@@ -59,4 +60,5 @@ inline std::uint32_t skipAscii(const std::uint8_t* data, std::uint32_t from,
 }
 
 }  // namespace
+}  // namespace codepage_guess
 }  // namespace my

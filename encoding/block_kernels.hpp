@@ -16,6 +16,7 @@
 #include "encoding/kernels.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): see above
 
 using Mask = std::uint64_t;  // bit i stands for byte i of a block
@@ -428,4 +429,5 @@ constexpr Kernels kernelsFor(const char* name,
 }
 
 }  // namespace
+}  // namespace codepage_guess
 }  // namespace my

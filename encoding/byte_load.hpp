@@ -4,6 +4,7 @@
 #include <cstring>
 
 namespace my {
+inline namespace codepage_guess {
 
 // Eight bytes from any address, the first in the lowest bits.
 inline std::uint64_t loadLittleEndian64(const std::uint8_t* p) noexcept {
@@ -20,4 +21,5 @@ inline std::uint64_t loadLittleEndian64(const std::uint8_t* p) noexcept {
 #endif
 }
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -6,6 +6,7 @@
 #include "encoding/encoding_name.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 
 // The two encodings the tool and the library tell apart, examined in this
 // order (a tie goes to the earlier one), with the code page each is reported
@@ -40,4 +41,5 @@ constexpr int codePageOf(std::size_t verdict) noexcept {
   return verdict < kCandidates.size() ? kCandidates[verdict].codePage : 0;
 }
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -5,6 +5,7 @@
 #include "encoding/encoding_name.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 namespace {
 
 // One virtual call per block; the counter's loop is inlined behind it.
@@ -34,4 +35,5 @@ std::unique_ptr<CharDigester> createDigester(const char* name) {
   return std::make_unique<CharDigesterImpl<CounterUTF8>>();
 }
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -4,6 +4,7 @@
 #include <memory>
 
 namespace my {
+inline namespace codepage_guess {
 
 // Walks a block of bytes as text in one encoding. It counts the byte values that
 // occur inside well-formed characters and the bytes that break the encoding's
@@ -29,4 +30,5 @@ class CharDigester {
 // std::runtime_error("No such encoding: " + name) for any other name.
 std::unique_ptr<CharDigester> createDigester(const char* name);
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -12,6 +12,7 @@
 #include "encoding/profiles.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 
 const double* referenceProfile(const char* name) {
   if (std::strcmp(name, "sjis") == 0) return ProfileSJIS;
@@ -125,4 +126,5 @@ Explanation detail::explainByDigesters(const char* const* names, std::size_t cou
   return explanation;
 }
 
+}  // namespace codepage_guess
 }  // namespace my

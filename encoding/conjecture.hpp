@@ -8,6 +8,7 @@
 #include "encoding/encoding_name.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 
 // The 256-value profile of "sjis" or "utf8" (matched exactly); throws
 // std::runtime_error("no such encoding: " + name) for any other name.
@@ -73,4 +74,5 @@ Explanation explainByDigesters(const std::array<const char*, N>& names, const st
   return detail::explainByDigesters(names.data(), N, data, length);
 }
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -5,6 +5,7 @@
 #include "encoding/ascii_run.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 
 // Shift_JIS byte counter: double-byte characters and half-width katakana.
 struct CounterSJIS {
@@ -80,4 +81,5 @@ struct CounterSJIS {
   void clearPending() noexcept { lead = 0; }
 };
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -7,6 +7,7 @@
 #include "encoding/byte_load.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 
 namespace utf8 {
 
@@ -198,4 +199,5 @@ struct CounterUTF8 {
   }
 };
 
+}  // namespace codepage_guess
 }  // namespace my

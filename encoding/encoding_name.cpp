@@ -5,6 +5,7 @@
 #include <string>
 
 namespace my {
+inline namespace codepage_guess {
 
 Encoding encodingNamed(const char* name) {
   if (std::strcmp(name, "sjis") == 0) return Encoding::SJIS;
@@ -12,4 +13,5 @@ Encoding encodingNamed(const char* name) {
   throw std::runtime_error(std::string("No such encoding: ") + name);
 }
 
+}  // namespace codepage_guess
 }  // namespace my

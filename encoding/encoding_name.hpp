@@ -1,6 +1,7 @@
 #pragma once
 
 namespace my {
+inline namespace codepage_guess {
 
 enum class Encoding { UTF8, SJIS };
 
@@ -8,4 +9,5 @@ enum class Encoding { UTF8, SJIS };
 // std::runtime_error("No such encoding: " + name) for any other name.
 Encoding encodingNamed(const char* name);
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -17,6 +17,7 @@
 #endif
 
 namespace my {
+inline namespace codepage_guess {
 
 extern const Kernels kPortableKernels;
 #if defined(CODEPAGE_GUESS_X86_KERNELS)
@@ -97,4 +98,5 @@ std::vector<const Kernels*> runnableKernels() {
   return kernels;
 }
 
+}  // namespace codepage_guess
 }  // namespace my

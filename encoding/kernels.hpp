@@ -4,6 +4,7 @@
 #include <vector>
 
 namespace my {
+inline namespace codepage_guess {
 
 // What each counter would have counted, had it read the whole input.
 struct CharacterCounts {
@@ -30,4 +31,5 @@ const Kernels& selectedKernels() noexcept;
 // Every set of kernels this processor runs, widest first: what tests compare.
 std::vector<const Kernels*> runnableKernels();
 
+}  // namespace codepage_guess
 }  // namespace my

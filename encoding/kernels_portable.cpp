@@ -2,6 +2,7 @@
 #include "encoding/byte_load.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 namespace {
 
 // Bit planes from plain 64-bit arithmetic, for any processor. Masking bit k of
@@ -42,4 +43,5 @@ class PortableBlock {
 extern const Kernels kPortableKernels;
 const Kernels kPortableKernels = kernelsFor<PortableBlock>("portable");
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 namespace my {
+inline namespace codepage_guess {
 
 // Byte-value counts of large samples of Japanese text, the record that the
 // reference profiles are made from: each profile value is its count divided by
@@ -70,4 +71,5 @@ inline constexpr std::uint32_t kProfileCountsUTF8[256] = {
 };
 // clang-format on
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -2,6 +2,7 @@
 #include "encoding/profiles.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 
 // clang-format off
 // ProfileSJIS[b] = kProfileCountsSJIS[b] / sqrt(199320068394)
@@ -141,4 +142,5 @@ const double ProfileUTF8[256] = {
 };
 // clang-format on
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -26,17 +26,19 @@ int main(int argc, char **argv) {
     perror(argv[1]);
     return 1;
   }
+  explanation.size = sizeof explanation;
   size = fread(bytes, 1, sizeof bytes, file);
   fclose(file);
   if (cpg_explain(bytes, size, &explanation) != CPG_OK) {
     fprintf(stderr, "%s: out of memory\n", argv[0]);
     return 1;
   }
-  printf("%s: code page %d, by %s\n", argv[1], explanation.code_page, rules[explanation.rule]);
+  printf("%s: code page %d, by %s\n", argv[1], (int)explanation.code_page,
+         rules[explanation.rule]);
   for (i = 0; i < 2; ++i) {
     printf("  %-9s (%5d): %lu broken bytes, score %.4f\n", names[i],
-           explanation.candidates[i].code_page, explanation.candidates[i].errors,
-           explanation.candidates[i].score);
+           (int)explanation.candidates[i].code_page,
+           (unsigned long)explanation.candidates[i].errors, explanation.candidates[i].score);
   }
   printf("(codepage-guess library %s)\n", cpg_version());
   return 0;

@@ -17,11 +17,17 @@
 #define CODEPAGE_GUESS_H
 
 #include <stddef.h>
+#include <stdint.h>
 
-#define CPG_VERSION_MAJOR 1
-#define CPG_VERSION_MINOR 1
+/*
+ * The version of this header. A program built against one major version runs
+ * with any later library of the same major version (the shared library's
+ * name carries the major version: libcodepage_guess.so.2).
+ */
+#define CPG_VERSION_MAJOR 2
+#define CPG_VERSION_MINOR 0
 #define CPG_VERSION_PATCH 0
-#define CPG_VERSION_STRING "1.1.0"
+#define CPG_VERSION_STRING "2.0.0"
 
 /*
  * CPG_API marks the functions of the library. Programs that link the Windows
@@ -120,7 +126,7 @@ CPG_API void cpg_stream_feed(cpg_stream *stream, const void *data, size_t size);
  * 932 or 0 (also for a NULL stream). The stream stays usable: more bytes may
  * be fed and the verdict asked again.
  */
-CPG_API int cpg_stream_finish(cpg_stream *stream);
+CPG_API int cpg_stream_finish(const cpg_stream *stream);
 
 /* Frees the stream; NULL does nothing. */
 CPG_API void cpg_stream_free(cpg_stream *stream);
@@ -136,28 +142,44 @@ typedef enum cpg_rule {
   CPG_RULE_BEST_SCORE = 2
 } cpg_rule;
 
-/* One candidate encoding's reading of the bytes. */
+/* One candidate encoding's reading of the bytes: 16 bytes. */
 typedef struct cpg_candidate {
-  int code_page;        /* 65001 or 932 */
-  unsigned long errors; /* bytes that broke the encoding's rules */
-  double score;         /* cosine with the encoding's profile, 0 to 1; worked
-                           out even where the error counts decided */
+  int32_t code_page; /* 65001 or 932 */
+  uint32_t errors;   /* bytes that broke the encoding's rules */
+  double score;      /* cosine with the encoding's profile, 0 to 1; worked
+                        out even where the error counts decided */
 } cpg_candidate;
 
-/* Why the bytes got their answer. */
+/*
+ * Why the bytes got their answer: 48 bytes, laid out alike on every platform.
+ *
+ * The caller sets `size` to sizeof(cpg_explanation) before the call:
+ *
+ *   cpg_explanation explanation;
+ *   explanation.size = sizeof explanation;
+ *
+ * Later versions of the library only ever add fields at the end. The library
+ * fills the fields that lie within the caller's `size`, writes nothing past
+ * it, and sets `size` to the bytes it filled: a program built with a newer
+ * header, run with an older library, sees which fields it got.
+ */
 typedef struct cpg_explanation {
-  int code_page;               /* the verdict, as cpg_guess() gives it */
-  cpg_rule rule;               /* what decided it */
-  cpg_candidate candidates[2]; /* UTF-8 first, then Shift_JIS: the order of
-                                  examination, and of the tie-break */
+  uint32_t size;                /* in: the caller's size; out: bytes filled */
+  int32_t code_page;            /* the verdict, as cpg_guess() gives it */
+  uint32_t rule;                /* a cpg_rule: what decided it */
+  uint32_t examined;            /* bytes looked at: min(size, CPG_INPUT_LIMIT) */
+  cpg_candidate candidates[2];  /* UTF-8 first, then Shift_JIS: the order of
+                                   examination, and of the tie-break */
 } cpg_explanation;
 
 /*
  * Explains the decision on the first min(size, CPG_INPUT_LIMIT) bytes at
- * `data` (NULL counts as empty): fills *explanation and returns CPG_OK, or
- * CPG_ERROR_INVALID_ARGUMENT when `explanation` is NULL, or
- * CPG_ERROR_OUT_OF_MEMORY. The verdict is always cpg_guess()'s; this call
- * takes the long way (every byte through both readings), about ten times
+ * `data` (NULL counts as empty): fills *explanation as said above and returns
+ * CPG_OK. Returns CPG_ERROR_INVALID_ARGUMENT when `explanation` is NULL or its
+ * `size` is smaller than the first version of the structure (48 bytes), and
+ * CPG_ERROR_OUT_OF_MEMORY when the memory it needs cannot be had; on either,
+ * *explanation is left as it was. The verdict is always cpg_guess()'s; this
+ * call takes the long way (every byte through both readings), about ten times
  * slower, to report what it met.
  */
 CPG_API cpg_status cpg_explain(const void *data, size_t size, cpg_explanation *explanation);

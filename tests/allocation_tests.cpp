@@ -57,7 +57,8 @@ TEST(CApiWithoutMemory, DecidesStreamsAndReportsTheExplanationItCannotMake) {
     ASSERT_NE(stream, nullptr);
   }
   std::vector<std::array<int, 3>> got(cases.size());
-  cpg_explanation explanation;
+  cpg_explanation explanation{};
+  explanation.size = sizeof explanation;
   // Nothing below may allocate, not even a failed expectation's message.
   gAllocationsFail = true;
   for (std::size_t k = 0; k < cases.size(); ++k) {

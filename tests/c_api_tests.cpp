@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -60,7 +62,8 @@ TEST(CApi, TakesEmptyAndNullInputAsUndecided) {
   EXPECT_EQ(cpg_guess(nullptr, 100), CPG_UNDECIDED);
   EXPECT_EQ(cpg_guess(&byte, 0), CPG_UNDECIDED);
 
-  cpg_explanation explanation;
+  cpg_explanation explanation{};
+  explanation.size = sizeof explanation;
   for (const std::size_t size : {std::size_t{0}, std::size_t{100}}) {
     ASSERT_EQ(cpg_explain(nullptr, size, &explanation), CPG_OK);
     EXPECT_EQ(explanation.code_page, CPG_UNDECIDED);
@@ -113,7 +116,8 @@ TEST(CApi, GivesTheToolsVerdictOnTheExamplesAndTheFuzzCorpus) {
     EXPECT_EQ(fromFile, tool);
     EXPECT_EQ(cpg_guess(bytes.data(), bytes.size()), tool);
     EXPECT_EQ(streamed(bytes, {bytes.size() / 3, bytes.size() / 2}), tool);
-    cpg_explanation explanation;
+    cpg_explanation explanation{};
+    explanation.size = sizeof explanation;
     ASSERT_EQ(cpg_explain(bytes.data(), bytes.size(), &explanation), CPG_OK);
     EXPECT_EQ(explanation.code_page, tool);
     decided += tool != CPG_UNDECIDED;
@@ -193,7 +197,7 @@ TEST(CApiExplain, ReportsTheErrorsScoresAndRuleOfTheKnownCases) {
     const char* hex;
     int codePage;
     cpg_rule rule;
-    unsigned long utf8Errors, sjisErrors;
+    std::uint32_t utf8Errors, sjisErrors;
     double utf8Score, sjisScore;
   } cases[] = {
       {"E3 81 82", CPG_UTF8, CPG_RULE_BEST_SCORE, 0, 0, 0.866, 0.165},
@@ -206,7 +210,8 @@ TEST(CApiExplain, ReportsTheErrorsScoresAndRuleOfTheKnownCases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hex);
     const Bytes bytes = hexBytes(c.hex);
-    cpg_explanation e;
+    cpg_explanation e{};
+    e.size = sizeof e;
     ASSERT_EQ(cpg_explain(bytes.data(), bytes.size(), &e), CPG_OK);
     EXPECT_EQ(e.code_page, c.codePage);
     EXPECT_EQ(e.code_page, cpg_guess(bytes.data(), bytes.size()));
@@ -218,6 +223,47 @@ TEST(CApiExplain, ReportsTheErrorsScoresAndRuleOfTheKnownCases) {
     EXPECT_NEAR(e.candidates[0].score, c.utf8Score, 0.0005);
     EXPECT_NEAR(e.candidates[1].score, c.sjisScore, 0.0005);
   }
+}
+
+// The layout is kept for good: a program built against this header must run
+// with every later library of the same major version, and the other way round.
+TEST(CApiExplain, FillsWhatTheCallersStructureHoldsAndNoMore) {
+  const Bytes bytes = hexBytes("82 A0 82 A0");
+  EXPECT_EQ(sizeof(cpg_explanation), 48u);
+  EXPECT_EQ(offsetof(cpg_explanation, candidates), 16u);
+  EXPECT_EQ(sizeof(cpg_candidate), 16u);
+
+  // A newer caller's larger structure: this library fills its own fields,
+  // says how many bytes that is, and leaves the rest alone.
+  struct Newer {
+    cpg_explanation known;
+    std::uint32_t later[4];
+  } newer;
+  std::memset(&newer, 0xAB, sizeof newer);
+  newer.known.size = sizeof newer;
+  ASSERT_EQ(cpg_explain(bytes.data(), bytes.size(), &newer.known), CPG_OK);
+  EXPECT_EQ(newer.known.size, sizeof(cpg_explanation));
+  EXPECT_EQ(newer.known.code_page, CPG_SHIFT_JIS);
+  EXPECT_EQ(newer.known.rule, CPG_RULE_ONLY_ERROR_FREE);
+  EXPECT_EQ(newer.known.examined, 4u);
+  EXPECT_EQ(newer.known.candidates[1].errors, 0u);
+  for (const std::uint32_t untouched : newer.later)
+    EXPECT_EQ(untouched, 0xABABABABu);
+
+  // A size no version ever had is refused, and nothing is written.
+  cpg_explanation small;
+  std::memset(&small, 0xAB, sizeof small);
+  small.size = sizeof small - 1;
+  EXPECT_EQ(cpg_explain(bytes.data(), bytes.size(), &small), CPG_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(small.size, sizeof small - 1);
+  EXPECT_EQ(small.code_page, static_cast<std::int32_t>(0xABABABABu));
+
+  // Only the first CPG_INPUT_LIMIT bytes are examined.
+  const Bytes large(CPG_INPUT_LIMIT + 10, 0x41);
+  cpg_explanation explanation{};
+  explanation.size = sizeof explanation;
+  ASSERT_EQ(cpg_explain(large.data(), large.size(), &explanation), CPG_OK);
+  EXPECT_EQ(explanation.examined, static_cast<std::uint32_t>(CPG_INPUT_LIMIT));
 }
 
 TEST(CApi, GivesTheSameAnswersFromSeveralThreadsAtOnce) {

@@ -5,6 +5,7 @@
 #include "encoding/x86/vector_rules.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 namespace {
 
 struct AVX2 {
@@ -38,4 +39,5 @@ struct AVX2 {
 extern const Kernels kAVX2Kernels;
 const Kernels kAVX2Kernels = kernelsFor<VectorBlock<AVX2>>("avx2", isErrorFreeUTF8Vectors<AVX2>);
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -3,6 +3,7 @@
 #include "encoding/x86/vector_rules.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 namespace {
 
 // SSE2, which every x86-64 processor has.
@@ -37,4 +38,5 @@ struct SSE2 {
 extern const Kernels kSSE2Kernels;
 const Kernels kSSE2Kernels = kernelsFor<VectorBlock<SSE2>>("sse2", isErrorFreeUTF8Vectors<SSE2>);
 
+}  // namespace codepage_guess
 }  // namespace my

@@ -11,6 +11,7 @@
 #include "encoding/block_kernels.hpp"
 
 namespace my {
+inline namespace codepage_guess {
 namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): see block_kernels.hpp
 
 template <typename V>
@@ -177,4 +178,5 @@ bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noex
 }
 
 }  // namespace
+}  // namespace codepage_guess
 }  // namespace my

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the library example from an installed codepage-guess alone, four ways
 # (find_package and pkg-config, each with the shared and with the static
-# library), and runs each on the bundled samples.
+# library), and runs each on the bundled samples; then the static library
+# inside a shared object that a program loads, and in a C++ program that has a
+# namespace `my` of its own.
 #
 #   tests/consumer/check_installed.sh PREFIX WORK_DIR
 #
@@ -52,3 +54,22 @@ read -r -a runtime <<<"$(pkg-config --static --libs-only-l codepage-guess | sed 
 cc "${flags[@]}" "${cflags[@]}" -L"$libdir" -Wl,-Bstatic -lcodepage_guess -Wl,-Bdynamic \
   "${runtime[@]}" -o "$work/pkg-config-static"
 check "$work/pkg-config-static" static
+
+# The static library inside a shared object, loaded at run time.
+cc -std=c99 -Wall -Wextra -Werror -fPIC -shared "${cflags[@]}" "$here/plugin.c" \
+  -L"$libdir" -Wl,-Bstatic -lcodepage_guess -Wl,-Bdynamic "${runtime[@]}" -o "$work/plugin.so"
+if readelf -d "$work/plugin.so" | grep -q 'NEEDED.*libcodepage_guess'; then
+  echo "plugin.so needs the shared library" >&2
+  exit 1
+fi
+cc -std=c99 -Wall -Wextra -Werror "$here/load_plugin.c" -ldl -o "$work/load_plugin"
+[ "$("$work/load_plugin" "$work/plugin.so" 82 A0)" = 932 ] ||
+  { echo "plugin.so: wrong verdict" >&2; exit 1; }
+echo "$work/plugin.so: ok (static library in a shared object)"
+
+# A C++ program with a `my` of its own.
+c++ -std=c++17 -Wall -Wextra -Werror "${cflags[@]}" "$here/own_namespace.cpp" \
+  -L"$libdir" -Wl,-Bstatic -lcodepage_guess -Wl,-Bdynamic -o "$work/own_namespace"
+[ "$("$work/own_namespace")" = "65001 0.866 1" ] ||
+  { echo "own_namespace: the library's names and the program's met" >&2; exit 1; }
+echo "$work/own_namespace: ok (a namespace my of its own)"
