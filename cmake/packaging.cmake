@@ -4,6 +4,10 @@
 # of all three; Debian gets a package for each.
 include(CMakePackageConfigHelpers)
 
+option(CODEPAGE_GUESS_DEBIAN
+  "Install as Debian's packages lay files out: a copyright file and changelog per package" OFF)
+set(CODEPAGE_GUESS_DEBIAN_REVISION 1 CACHE STRING "The Debian packages' revision")
+
 if(WIN32)
   set(bin_dir .)
   set(doc_dir .)
@@ -14,7 +18,11 @@ endif()
 set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/codepage_guess)
 
 install(TARGETS codepage-guess RUNTIME DESTINATION ${bin_dir} COMPONENT tool)
-install(FILES README.md LICENSE DESTINATION ${doc_dir} COMPONENT tool)
+if(CODEPAGE_GUESS_DEBIAN)
+  install(FILES README.md DESTINATION ${doc_dir} COMPONENT tool)
+else()
+  install(FILES README.md LICENSE DESTINATION ${doc_dir} COMPONENT tool)
+endif()
 
 install(TARGETS codepage_guess_shared codepage_guess_static EXPORT codepage_guess
   RUNTIME DESTINATION ${bin_dir} COMPONENT library
@@ -64,6 +72,33 @@ if(NOT WIN32)
   endforeach()
 endif()
 
+if(CODEPAGE_GUESS_DEBIAN)
+  # Each package carries the licence in Debian's machine-readable form and the
+  # changelog, whose latest entry must be this version.
+  set(debian_version ${PROJECT_VERSION}-${CODEPAGE_GUESS_DEBIAN_REVISION})
+  file(STRINGS cmake/debian/changelog latest LIMIT_COUNT 1)
+  if(NOT latest MATCHES "^${PROJECT_NAME} \\(${debian_version}\\) ")
+    message(FATAL_ERROR "cmake/debian/changelog starts with '${latest}', not version ${debian_version}")
+  endif()
+  set(changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz)
+  add_custom_command(OUTPUT ${changelog}
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > ${changelog}
+    DEPENDS cmake/debian/changelog
+    VERBATIM)
+  add_custom_target(debian_changelog ALL DEPENDS ${changelog})
+  foreach(package codepage-guess:tool libcodepage-guess${PROJECT_VERSION_MAJOR}:library
+                  libcodepage-guess-dev:dev)
+    string(REPLACE ":" ";" package ${package})
+    list(GET package 0 name)
+    list(GET package 1 component)
+    install(FILES cmake/debian/copyright ${changelog}
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${name} COMPONENT ${component})
+  endforeach()
+  install(FILES cmake/debian/codepage-guess.lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME codepage-guess
+    COMPONENT tool)
+endif()
+
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "The codepage-guess authors")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
@@ -79,6 +114,7 @@ else()
   set(CPACK_COMPONENTS_ALL tool library dev)
   set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_RELEASE ${CODEPAGE_GUESS_DEBIAN_REVISION})
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CODEPAGE_GUESS_MAINTAINER})
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
@@ -104,7 +140,11 @@ else()
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libcodepage-guess${PROJECT_VERSION_MAJOR})
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_LIBRARY_PACKAGE_GENERATE_SHLIBS ON)
+  # A shlibs file for the package with the shared library, and the loader's
+  # cache renewed by a trigger.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+  set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
   set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
       "Library that tells whether text is UTF-8 or Shift_JIS\n"
       "The decision of the codepage-guess command for programs that want it in\n"
@@ -113,9 +153,15 @@ else()
 
   set(CPACK_DEBIAN_DEV_PACKAGE_NAME libcodepage-guess-dev)
   set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-  # The static library is C++ inside: linking it takes the C++ runtime.
+  # The static library is C++ inside: linking it takes the C++ runtime of the
+  # compiler that built it, or a later one.
+  set(runtime libstdc++-dev)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    string(REGEX MATCH "^[0-9]+" compiler_major "${CMAKE_CXX_COMPILER_VERSION}")
+    set(runtime "libstdc++-${compiler_major}-dev | ${runtime}")
+  endif()
   set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-      "${CPACK_DEBIAN_LIBRARY_PACKAGE_NAME} (= ${PROJECT_VERSION}), libstdc++-dev")
+      "${CPACK_DEBIAN_LIBRARY_PACKAGE_NAME} (= ${PROJECT_VERSION}-${CODEPAGE_GUESS_DEBIAN_REVISION}), ${runtime}")
   set(CPACK_DEBIAN_DEV_DESCRIPTION
       "Library that tells whether text is UTF-8 or Shift_JIS (development files)\n"
       "The header codepage_guess.h, the static library, the CMake package\n"
