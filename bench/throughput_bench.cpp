@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "bench_inputs.hpp"
@@ -11,6 +12,7 @@
 #include "encoding/char_digester.hpp"
 #include "encoding/conjecture.hpp"
 #include "encoding/kernels.hpp"
+#include "load_bench.hpp"
 
 // Throughput on 1 MiB inputs of each counter, each kernel of every instruction
 // set the processor runs, and the whole conjecture (and its full reading), beside
@@ -129,9 +131,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   registerAll();
+  const std::filesystem::path files =
+      std::filesystem::temp_directory_path() / "codepage_guess_bench";
+  std::filesystem::create_directories(files);
+  bench::registerLoadBenchmarks(samples(), files.string());
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  std::filesystem::remove_all(files);
   return 0;
 }
