@@ -80,14 +80,21 @@ struct SJISClasses {
   Mask errorAlone;  // 80, A0, FD-FF
 };
 
+// The classes from the bits of each byte, b7 the top one:
+//   80-9F is 100xxxxx less 80, whose low five bits are all clear;
+//   E0-FF is 111xxxxx, and FD-FF is 111111 followed by 01, 10 or 11;
+//   00-3F is 00xxxxxx, and 7F is 01111111;
+//   80 and A0 are 10x00000: continuation bytes with the low five bits clear.
 inline SJISClasses sjisClassesOf(const BytePlanes& p) noexcept {
   const Mask* b = p.bit;
-  const Mask continuation = b[7] & ~b[6];
-  const Mask low5 = b[4] | b[3] | b[2] | b[1] | b[0];
-  const Mask fdToFF = b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & (b[1] | b[0]);
-  return {(continuation & ~b[5] & low5) | (b[7] & b[6] & b[5] & ~fdToFF),
-          (~b[7] & ~b[6]) | (~b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0]) | fdToFF,
-          (continuation & ~low5) | fdToFF};
+  const Mask from80To9F = b[7] & ~b[6] & ~b[5];
+  const Mask fromE0 = b[7] & b[6] & b[5];
+  const Mask low5 = b[4] | b[3] | b[2] | b[1] | b[0];  // any of the low five bits set
+  const Mask fdToFF = fromE0 & b[4] & b[3] & b[2] & (b[1] | b[0]);
+  const Mask to3F = ~b[7] & ~b[6];
+  const Mask is7F = ~b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0];
+  const Mask is80OrA0 = b[7] & ~b[6] & ~low5;
+  return {(from80To9F & low5) | (fromE0 & ~fdToFF), to3F | is7F | fdToFF, is80OrA0 | fdToFF};
 }
 
 // Byte classes of one block, from its bit planes.
@@ -263,70 +270,37 @@ bool isErrorFreeSJIS(const std::uint8_t* data, std::uint32_t length) noexcept {
 
 // Which bytes the UTF-8 counter counts, past errors too. The counter consumes
 // a byte that breaks a sequence: a lead that cuts the sequence before it short
-// starts nothing. Call a lead "linked" when the nearest byte before it that is
-// not a continuation is a lead whose sequence would reach it (and whose second
-// byte was not rejected as overlong). A linked lead breaks the sequence before
-// it exactly when that lead started one; so along a chain of linked leads the
-// roles alternate: the first lead starts a sequence, the second breaks it, the
-// third starts one again. A chain is a run of "linked lead or continuation"
-// bits, so a lead's place in it is the parity of the linked leads in its run:
-// a prefix XOR, less the parity where the run starts, which one addition
-// spreads over each run. A lead that starts a sequence followed by enough
-// continuation bytes, and no overlong second byte, is counted with them.
+// starts nothing. That is the whole difficulty, and it is settled in three
+// steps per block, each a method below: which leads are linked to the lead
+// before them, which leads start a sequence, and where a counted sequence
+// ends.
 class UTF8Sequences {
  public:
-  // Calls count(end, n) for each well-formed n-byte sequence ending at `end`.
+  // Calls count(ends, n) with the bytes that end a well-formed n-byte
+  // sequence, for n = 2 to 6.
   template <typename Count>
   void find(const ByteClasses& c, Count count) noexcept {
-    const Mask leads = c.atLeastC0 & ~c.atLeastFE;
-    const Mask reach3 = c.atLeastE0 & ~c.atLeastFE;  // sequences of 3 bytes or more
-    const Mask reach4 = c.atLeastF0 & ~c.atLeastFE;
-    const Mask reach5 = c.atLeastF8 & ~c.atLeastFE;
-    const Mask reach6 = c.atLeastFC & ~c.atLeastFE;
-    const Mask overlong = overlongSeconds(c, leadsBefore_);
-    const Mask cont = c.continuation;
+    Masks now;
+    now.continuation = c.continuation;
+    now.reach[0] = c.atLeastC0 & ~c.atLeastFE;  // the leads, C0-FD
+    now.reach[1] = c.atLeastE0 & ~c.atLeastFE;
+    now.reach[2] = c.atLeastF0 & ~c.atLeastFE;
+    now.reach[3] = c.atLeastF8 & ~c.atLeastFE;
+    now.reach[4] = c.atLeastFC & ~c.atLeastFE;
+    now.overlong = overlongSeconds(c, leadsBefore_);
+    const Lookback back = lookbackOf(now);
 
-    const Mask cont1 = lookBack(cont, before_.continuation, 1);
-    const Mask cont12 = cont1 & lookBack(cont, before_.continuation, 2);
-    const Mask cont123 = cont12 & lookBack(cont, before_.continuation, 3);
-    const Mask cont1234 = cont123 & lookBack(cont, before_.continuation, 4);
-    const Mask overlong1 = lookBack(overlong, before_.overlong, 1);
-    const Mask overlong2 = lookBack(overlong, before_.overlong, 2);
-    const Mask overlong3 = lookBack(overlong, before_.overlong, 3);
-    const Mask overlong4 = lookBack(overlong, before_.overlong, 4);
-
-    const Mask linked = leads & (lookBack(leads, before_.leads, 1) |
-                                 (lookBack(reach3, before_.reach3, 2) & cont1 & ~overlong1) |
-                                 (lookBack(reach4, before_.reach4, 3) & cont12 & ~overlong2) |
-                                 (lookBack(reach5, before_.reach5, 4) & cont123 & ~overlong3) |
-                                 (lookBack(reach6, before_.reach6, 5) & cont1234 & ~overlong4));
-
-    const Mask chains = linked | cont;
-    const Mask parity = prefixXor(linked) ^ (0 - parityBefore_);
-    const Mask runStarts = chains & ~lookBack(chains, before_.chains, 1);
-    const Mask oddStarts = runStarts & (parity ^ linked);
-    const Mask sum = chains + oddStarts;
-    const Mask spread = sum + carryBefore_;
-    carryBefore_ = (sum < chains || spread < sum) ? 1 : 0;
-    const Mask oddRuns = chains & ~spread;
-    const Mask starts = leads & ~(linked & (parity ^ oddRuns));
-    parityBefore_ = parity >> 63;
-
-    const Mask starts2 = starts & ~c.atLeastE0;
-    const Mask starts3 = starts & c.atLeastE0 & ~c.atLeastF0;
-    const Mask starts4 = starts & c.atLeastF0 & ~c.atLeastF8;
-    const Mask starts5 = starts & c.atLeastF8 & ~c.atLeastFC;
-    const Mask starts6 = starts & reach6;
-    count(lookBack(starts2, before_.starts2, 1) & cont & ~overlong, 2);
-    count(lookBack(starts3, before_.starts3, 2) & cont1 & cont & ~overlong1, 3);
-    count(lookBack(starts4, before_.starts4, 3) & cont12 & cont & ~overlong2, 4);
-    count(lookBack(starts5, before_.starts5, 4) & cont123 & cont & ~overlong3, 5);
-    count(lookBack(starts6, before_.starts6, 5) & cont1234 & cont & ~overlong4, 6);
+    const Mask linked = linkedLeads(now, back);
+    now.chains = linked | now.continuation;
+    const Mask starts = startingLeads(now, linked);
+    for (unsigned k = 0; k + 1 < kLongest - 1; ++k)
+      now.starts[k] = starts & now.reach[k] & ~now.reach[k + 1];
+    now.starts[kLongest - 2] = starts & now.reach[kLongest - 2];
+    countEnds(now, back, count);
 
     quiet_ = false;
     leadsBefore_.remember(c);
-    before_ = {cont,   leads,   reach3,  reach4,  reach5,  reach6, overlong,
-               chains, starts2, starts3, starts4, starts5, starts6};
+    before_ = now;
   }
 
   // A block of ASCII ends every chain and sequence.
@@ -339,12 +313,92 @@ class UTF8Sequences {
   }
 
  private:
-  struct Before {
-    Mask continuation, leads, reach3, reach4, reach5, reach6, overlong, chains;
-    Mask starts2, starts3, starts4, starts5, starts6;
+  static constexpr unsigned kLongest = 6;
+
+  // One block's masks; the block before's are kept, for the bytes a sequence
+  // reaches back into. Arrays are indexed by sequence length less 2.
+  struct Masks {
+    Mask continuation;          // 80-BF
+    Mask reach[kLongest - 1];   // leads of sequences of 2, 3, ... 6 bytes or more
+    Mask overlong;              // second bytes that fail the shortest-form test
+    Mask chains;                // linked leads and continuation bytes
+    Mask starts[kLongest - 1];  // leads that start a sequence of 2, 3, ... 6 bytes
   };
+
+  // What lies d bytes before each byte, d = 0 to 4 (0: the byte itself).
+  struct Lookback {
+    Mask continuations[kLongest - 1];  // the d bytes before are all continuations
+    Mask overlong[kLongest - 1];       // the byte d before is an overlong second byte
+  };
+
+  Lookback lookbackOf(const Masks& now) const noexcept {
+    Lookback b;
+    b.continuations[0] = ~Mask{0};
+    b.overlong[0] = now.overlong;
+    for (unsigned d = 1; d < kLongest - 1; ++d) {
+      b.continuations[d] =
+          b.continuations[d - 1] & lookBack(now.continuation, before_.continuation, d);
+      b.overlong[d] = lookBack(now.overlong, before_.overlong, d);
+    }
+    return b;
+  }
+
+  // A lead is linked when the nearest byte before it that is not a
+  // continuation is a lead whose sequence would reach it: an n-byte lead
+  // n - 1 bytes before, with continuation bytes between and a second byte
+  // (if one is between) that passed the shortest-form test. A linked lead
+  // breaks the sequence before it exactly when that lead started one.
+  Mask linkedLeads(const Masks& now, const Lookback& b) const noexcept {
+    Mask linked = lookBack(now.reach[0], before_.reach[0], 1);
+    for (unsigned n = 3; n <= kLongest; ++n) {
+      linked |= lookBack(now.reach[n - 2], before_.reach[n - 2], n - 1) & b.continuations[n - 2] &
+                ~b.overlong[n - 2];
+    }
+    return now.reach[0] & linked;
+  }
+
+  // Along a chain (a run of linked leads and continuation bytes) the roles
+  // alternate: the lead before the chain starts a sequence, the chain's first
+  // linked lead breaks it, the second starts one again, and so on. So a linked
+  // lead starts a sequence when the number of linked leads from its chain's
+  // start up to itself is even. That count's parity is the prefix XOR of the
+  // linked leads (carried from block to block), flipped along the chains that
+  // start at an odd prefix: adding such a chain's start bit to the chain
+  // carries through it and clears it, which picks out those chains, and the
+  // carry out of the block's top goes on into the next. Every lead that is not
+  // linked starts a sequence.
+  Mask startingLeads(const Masks& now, Mask linked) noexcept {
+    const Mask parity = prefixXor(linked) ^ (0 - parityBefore_);
+    const Mask chainStarts = now.chains & ~lookBack(now.chains, before_.chains, 1);
+    const Mask oddChainStarts = chainStarts & (parity ^ linked);  // parity before the start
+    const Mask sum = now.chains + oddChainStarts;
+    const Mask spread = sum + carryBefore_;
+    carryBefore_ = (sum < now.chains || spread < sum) ? 1 : 0;
+    const Mask oddChains = now.chains & ~spread;
+    parityBefore_ = parity >> 63;
+    return now.reach[0] & ~(linked & (parity ^ oddChains));
+  }
+
+  // An n-byte sequence is counted at its last byte: a lead n - 1 bytes before
+  // started it, the bytes between and this one are continuations, and its
+  // second byte passed the shortest-form test.
+  Mask ends(const Masks& now, const Lookback& b, unsigned n) const noexcept {
+    return lookBack(now.starts[n - 2], before_.starts[n - 2], n - 1) & b.continuations[n - 2] &
+           now.continuation & ~b.overlong[n - 2];
+  }
+
+  // Each length once, so that the counting loop knows its length.
+  template <typename Count>
+  void countEnds(const Masks& now, const Lookback& b, Count count) const noexcept {
+    count(ends(now, b, 2), 2);
+    count(ends(now, b, 3), 3);
+    count(ends(now, b, 4), 4);
+    count(ends(now, b, 5), 5);
+    count(ends(now, b, 6), 6);
+  }
+
   LeadsBefore leadsBefore_;
-  Before before_{};
+  Masks before_{};
   Mask parityBefore_ = 0;
   Mask carryBefore_ = 0;
   bool quiet_ = true;  // nothing of the blocks before reaches on

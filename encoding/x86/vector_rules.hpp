@@ -35,18 +35,24 @@ typename V::Vec inRange(typename V::Vec v, int low, int high) noexcept {
 // The UTF-8 rule of UTF8Validator, byte by byte: non-zero in each byte that
 // is a continuation byte where none may be, is none where one must be, is an
 // overlong second byte, or is FE or FF. The bytes before come from loads at
-// p - 1 ... p - 5, so the caller keeps five readable bytes before p. Without
-// bytes from F0 up among these, the 4- to 6-byte rules cannot apply.
+// p - 1 ... p - 5, so the caller keeps five readable bytes before p.
+//
+// `longForms` says whether a byte from F0 up is among these bytes or the five
+// before. Without one, no 4- to 6-byte lead can reach a byte here, no second
+// byte follows F0, F8 or FC, and no byte is FE or FF: those rules are skipped.
 template <typename V>
 typename V::Vec utf8Errors(const std::uint8_t* p, bool longForms) noexcept {
   using Vec = typename V::Vec;
   const Vec v = V::load(p);
   const Vec before1 = V::load(p - 1);
-  // Non-zero where a lead among the bytes before reaches this byte.
+  // Non-zero where a lead among the bytes before reaches this byte: a
+  // saturating subtract leaves something only of bytes above the limit.
   Vec reach =
       V::bitOr(V::subtract(before1, splat<V>(0xBF)), V::subtract(V::load(p - 2), splat<V>(0xDF)));
+  // A second byte below the shortest form after C0 or C1 (any), or after E0.
   Vec overlong = V::bitOr(V::eq(V::bitAnd(before1, splat<V>(0xFE)), splat<V>(0xC0)),
                           V::bitAnd(V::eq(before1, splat<V>(0xE0)), below<V>(v, 0xA0)));
+  Vec neverInUTF8 = V::zero();
   if (longForms) {
     reach = V::bitOr(reach, V::bitOr(V::subtract(V::load(p - 3), splat<V>(0xEF)),
                                      V::bitOr(V::subtract(V::load(p - 4), splat<V>(0xF7)),
@@ -54,14 +60,14 @@ typename V::Vec utf8Errors(const std::uint8_t* p, bool longForms) noexcept {
     overlong = V::bitOr(
         overlong, V::bitOr(V::bitOr(V::bitAnd(V::eq(before1, splat<V>(0xF0)), below<V>(v, 0x90)),
                                     V::bitAnd(V::eq(before1, splat<V>(0xF8)), below<V>(v, 0x88))),
-                           V::bitOr(V::bitAnd(V::eq(before1, splat<V>(0xFC)), below<V>(v, 0x84)),
-                                    V::subtract(v, splat<V>(0xFD)))));
+                           V::bitAnd(V::eq(before1, splat<V>(0xFC)), below<V>(v, 0x84))));
+    neverInUTF8 = V::subtract(v, splat<V>(0xFD));  // FE and FF
   }
   // The byte is right where "continuation" and "unreached" differ.
   // Continuation bytes are 80-BF: below C0 (-64) as signed bytes.
   const Vec unreached = V::eq(reach, V::zero());
   const Vec continuation = V::lessSigned(v, splat<V>(0xC0));
-  return V::bitOr(V::eq(continuation, unreached), overlong);
+  return V::bitOr(V::bitOr(V::eq(continuation, unreached), overlong), neverInUTF8);
 }
 
 // A 64-byte block in kPerBlock vectors: the Block of block_kernels.hpp.
@@ -140,6 +146,8 @@ bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noex
     for (std::uint32_t k = 0; k < kPerBlock; ++k)
       top = V::max(top, V::load(p + k * V::kWidth));
     const bool ascii = V::topBits(top) == 0;
+    // A byte from F0 up here or in the block before, which holds the five
+    // bytes before any of this one's.
     const bool longFormsHere =
         V::topBits(V::eq(V::subtract(top, splat<V>(0xEF)), V::zero())) != V::kAllTopBits;
     const bool longForms = longFormsHere || longFormsBefore;
