@@ -282,20 +282,22 @@ class UTF8Sequences {
   void find(const ByteClasses& c, Count count) noexcept {
     Masks now;
     now.continuation = c.continuation;
-    now.reach[0] = c.atLeastC0 & ~c.atLeastFE;  // the leads, C0-FD
-    now.reach[1] = c.atLeastE0 & ~c.atLeastFE;
-    now.reach[2] = c.atLeastF0 & ~c.atLeastFE;
-    now.reach[3] = c.atLeastF8 & ~c.atLeastFE;
-    now.reach[4] = c.atLeastFC & ~c.atLeastFE;
+    now.leads = c.atLeastC0 & ~c.atLeastFE;   // C0-FD
+    now.reach3 = c.atLeastE0 & ~c.atLeastFE;  // leads of sequences of 3 bytes or more
+    now.reach4 = c.atLeastF0 & ~c.atLeastFE;
+    now.reach5 = c.atLeastF8 & ~c.atLeastFE;
+    now.reach6 = c.atLeastFC & ~c.atLeastFE;
     now.overlong = overlongSeconds(c, leadsBefore_);
     const Lookback back = lookbackOf(now);
 
     const Mask linked = linkedLeads(now, back);
     now.chains = linked | now.continuation;
     const Mask starts = startingLeads(now, linked);
-    for (unsigned k = 0; k + 1 < kLongest - 1; ++k)
-      now.starts[k] = starts & now.reach[k] & ~now.reach[k + 1];
-    now.starts[kLongest - 2] = starts & now.reach[kLongest - 2];
+    now.starts2 = starts & ~c.atLeastE0;
+    now.starts3 = starts & c.atLeastE0 & ~c.atLeastF0;
+    now.starts4 = starts & c.atLeastF0 & ~c.atLeastF8;
+    now.starts5 = starts & c.atLeastF8 & ~c.atLeastFC;
+    now.starts6 = starts & now.reach6;
     countEnds(now, back, count);
 
     quiet_ = false;
@@ -313,33 +315,34 @@ class UTF8Sequences {
   }
 
  private:
-  static constexpr unsigned kLongest = 6;
-
   // One block's masks; the block before's are kept, for the bytes a sequence
-  // reaches back into. Arrays are indexed by sequence length less 2.
+  // reaches back into.
   struct Masks {
-    Mask continuation;          // 80-BF
-    Mask reach[kLongest - 1];   // leads of sequences of 2, 3, ... 6 bytes or more
-    Mask overlong;              // second bytes that fail the shortest-form test
-    Mask chains;                // linked leads and continuation bytes
-    Mask starts[kLongest - 1];  // leads that start a sequence of 2, 3, ... 6 bytes
+    Mask continuation;                           // 80-BF
+    Mask leads, reach3, reach4, reach5, reach6;  // leads of sequences of 2, 3, ... bytes or more
+    Mask overlong;                               // second bytes that fail the shortest-form test
+    Mask chains;                                 // linked leads and continuation bytes
+    Mask starts2, starts3, starts4, starts5, starts6;  // leads that start a 2-, 3-, ... byte one
   };
 
-  // What lies d bytes before each byte, d = 0 to 4 (0: the byte itself).
+  // What lies before each byte: contN, the N bytes before are all
+  // continuations; overlongN, the byte N before is an overlong second byte.
   struct Lookback {
-    Mask continuations[kLongest - 1];  // the d bytes before are all continuations
-    Mask overlong[kLongest - 1];       // the byte d before is an overlong second byte
+    Mask cont1, cont2, cont3, cont4;
+    Mask overlong1, overlong2, overlong3, overlong4;
   };
 
   Lookback lookbackOf(const Masks& now) const noexcept {
+    const Mask cont = now.continuation, contBefore = before_.continuation;
     Lookback b;
-    b.continuations[0] = ~Mask{0};
-    b.overlong[0] = now.overlong;
-    for (unsigned d = 1; d < kLongest - 1; ++d) {
-      b.continuations[d] =
-          b.continuations[d - 1] & lookBack(now.continuation, before_.continuation, d);
-      b.overlong[d] = lookBack(now.overlong, before_.overlong, d);
-    }
+    b.cont1 = lookBack(cont, contBefore, 1);
+    b.cont2 = b.cont1 & lookBack(cont, contBefore, 2);
+    b.cont3 = b.cont2 & lookBack(cont, contBefore, 3);
+    b.cont4 = b.cont3 & lookBack(cont, contBefore, 4);
+    b.overlong1 = lookBack(now.overlong, before_.overlong, 1);
+    b.overlong2 = lookBack(now.overlong, before_.overlong, 2);
+    b.overlong3 = lookBack(now.overlong, before_.overlong, 3);
+    b.overlong4 = lookBack(now.overlong, before_.overlong, 4);
     return b;
   }
 
@@ -349,12 +352,11 @@ class UTF8Sequences {
   // (if one is between) that passed the shortest-form test. A linked lead
   // breaks the sequence before it exactly when that lead started one.
   Mask linkedLeads(const Masks& now, const Lookback& b) const noexcept {
-    Mask linked = lookBack(now.reach[0], before_.reach[0], 1);
-    for (unsigned n = 3; n <= kLongest; ++n) {
-      linked |= lookBack(now.reach[n - 2], before_.reach[n - 2], n - 1) & b.continuations[n - 2] &
-                ~b.overlong[n - 2];
-    }
-    return now.reach[0] & linked;
+    return now.leads & (lookBack(now.leads, before_.leads, 1) |
+                        (lookBack(now.reach3, before_.reach3, 2) & b.cont1 & ~b.overlong1) |
+                        (lookBack(now.reach4, before_.reach4, 3) & b.cont2 & ~b.overlong2) |
+                        (lookBack(now.reach5, before_.reach5, 4) & b.cont3 & ~b.overlong3) |
+                        (lookBack(now.reach6, before_.reach6, 5) & b.cont4 & ~b.overlong4));
   }
 
   // Along a chain (a run of linked leads and continuation bytes) the roles
@@ -376,25 +378,20 @@ class UTF8Sequences {
     carryBefore_ = (sum < now.chains || spread < sum) ? 1 : 0;
     const Mask oddChains = now.chains & ~spread;
     parityBefore_ = parity >> 63;
-    return now.reach[0] & ~(linked & (parity ^ oddChains));
+    return now.leads & ~(linked & (parity ^ oddChains));
   }
 
   // An n-byte sequence is counted at its last byte: a lead n - 1 bytes before
   // started it, the bytes between and this one are continuations, and its
   // second byte passed the shortest-form test.
-  Mask ends(const Masks& now, const Lookback& b, unsigned n) const noexcept {
-    return lookBack(now.starts[n - 2], before_.starts[n - 2], n - 1) & b.continuations[n - 2] &
-           now.continuation & ~b.overlong[n - 2];
-  }
-
-  // Each length once, so that the counting loop knows its length.
   template <typename Count>
   void countEnds(const Masks& now, const Lookback& b, Count count) const noexcept {
-    count(ends(now, b, 2), 2);
-    count(ends(now, b, 3), 3);
-    count(ends(now, b, 4), 4);
-    count(ends(now, b, 5), 5);
-    count(ends(now, b, 6), 6);
+    const Mask cont = now.continuation;
+    count(lookBack(now.starts2, before_.starts2, 1) & cont & ~now.overlong, 2);
+    count(lookBack(now.starts3, before_.starts3, 2) & b.cont1 & cont & ~b.overlong1, 3);
+    count(lookBack(now.starts4, before_.starts4, 3) & b.cont2 & cont & ~b.overlong2, 4);
+    count(lookBack(now.starts5, before_.starts5, 4) & b.cont3 & cont & ~b.overlong3, 5);
+    count(lookBack(now.starts6, before_.starts6, 5) & b.cont4 & cont & ~b.overlong4, 6);
   }
 
   LeadsBefore leadsBefore_;
@@ -437,12 +434,6 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     }
     std::memcpy(bytes - kHistory, bytes + kBlock - kHistory, kHistory);
     block.store(bytes);
-    for (std::uint32_t k = 0; k < kBlock; k += 4) {
-      ++all[0][bytes[k]];
-      ++all[1][bytes[k + 1]];
-      ++all[2][bytes[k + 2]];
-      ++all[3][bytes[k + 3]];
-    }
     BytePlanes planes;
     block.planes(planes);
     const ByteClasses c(planes);
@@ -463,6 +454,12 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     forEachBit(pairs.trails & ~c.sjis.notTrail & ~planes.bit[7] & valid,
                [&](unsigned i) { ++counts.sjis[bytes[i]]; });
     lastLeads = pairs.leads & valid;
+    for (std::uint32_t k = 0; k < kBlock; k += 4) {
+      ++all[0][bytes[k]];
+      ++all[1][bytes[k + 1]];
+      ++all[2][bytes[k + 2]];
+      ++all[3][bytes[k + 3]];
+    }
     return true;
   });
   if (length != 0 && ((lastLeads >> ((length - 1) % kBlock)) & 1) != 0)
