@@ -24,8 +24,12 @@ std::uint32_t examined(const void* data, std::size_t size) noexcept {
   return static_cast<std::uint32_t>(size < CPG_INPUT_LIMIT ? size : CPG_INPUT_LIMIT);
 }
 
+my::Decision decide(const std::uint8_t* data, std::uint32_t length) noexcept {
+  return my::decideEncoding(my::candidateEncodings(), data, length);
+}
+
 int guess(const std::uint8_t* data, std::uint32_t length) noexcept {
-  return my::codePageOf(my::conjectureEncoding(my::candidateEncodings(), data, length));
+  return my::codePageOf(decide(data, length).verdict);
 }
 
 // The layout programs are built against, for good: later versions only add
@@ -36,13 +40,13 @@ static_assert(sizeof(cpg_explanation) == kFirstExplanationSize &&
               offsetof(cpg_explanation, examined) == 12 &&
               offsetof(cpg_explanation, candidates) == 16);
 
-cpg_rule ruleOf(my::Explanation::Rule rule) noexcept {
+cpg_rule ruleOf(my::Rule rule) noexcept {
   switch (rule) {
-    case my::Explanation::Rule::OnlyErrorFree:
+    case my::Rule::OnlyErrorFree:
       return CPG_RULE_ONLY_ERROR_FREE;
-    case my::Explanation::Rule::BestScore:
+    case my::Rule::BestScore:
       return CPG_RULE_BEST_SCORE;
-    case my::Explanation::Rule::Undecided:
+    case my::Rule::Undecided:
       break;
   }
   return CPG_RULE_UNDECIDED;
@@ -99,6 +103,13 @@ const char* cpg_version(void) {
 
 int cpg_guess(const void* data, size_t size) {
   return guess(static_cast<const std::uint8_t*>(data), examined(data, size));
+}
+
+int cpg_guess_rule(const void* data, size_t size, cpg_rule* rule) {
+  const my::Decision decision =
+      decide(static_cast<const std::uint8_t*>(data), examined(data, size));
+  if (rule != nullptr) *rule = ruleOf(decision.rule);
+  return my::codePageOf(decision.verdict);
 }
 
 cpg_status cpg_guess_file(const char* path, int* code_page) {

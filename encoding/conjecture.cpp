@@ -68,8 +68,8 @@ class BestScore {
 // Most files are valid in exactly one candidate, and the other usually fails
 // within its first bytes; then the validity checks decide and no histogram is
 // built. Otherwise both histograms come from one block-parallel pass.
-std::size_t detail::conjecture(const Encoding* encodings, std::size_t count,
-                               const std::uint8_t* data, std::uint32_t length) noexcept {
+Decision detail::conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
+                            std::uint32_t length) noexcept {
   const Kernels& kernels = selectedKernels();
   std::size_t errorFreeCount = 0;
   std::size_t errorFree = count;
@@ -81,7 +81,7 @@ std::size_t detail::conjecture(const Encoding* encodings, std::size_t count,
       errorFree = i;
     }
   }
-  if (errorFreeCount == 1) return errorFree;
+  if (errorFreeCount == 1) return {errorFree, Rule::OnlyErrorFree};
 
   CharacterCounts counts;
   kernels.countCharacters(data, length, counts);
@@ -90,7 +90,8 @@ std::size_t detail::conjecture(const Encoding* encodings, std::size_t count,
     const std::uint32_t* histogram = encodings[i] == Encoding::UTF8 ? counts.utf8 : counts.sjis;
     best.offer(i, cosineSimilarity(histogram, profileOf(encodings[i])));
   }
-  return best.winner(count);
+  const std::size_t verdict = best.winner(count);
+  return {verdict, verdict < count ? Rule::BestScore : Rule::Undecided};
 }
 
 // Every candidate's digester walks the whole input before anything is decided.

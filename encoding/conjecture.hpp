@@ -18,9 +18,19 @@ const double* referenceProfile(const char* name);
 // for an empty histogram.
 double cosineSimilarity(const std::uint32_t* histogram, const double* profile) noexcept;
 
+// Which rule reached a verdict: the single error-free candidate, the best
+// positive score, or neither (undecided).
+enum class Rule { OnlyErrorFree, BestScore, Undecided };
+
+// A verdict and the rule that reached it.
+struct Decision {
+  std::size_t verdict;  // an index into the candidates, or their number
+  Rule rule;
+};
+
 // How the full reading came to its verdict.
 struct Explanation {
-  enum class Rule { OnlyErrorFree, BestScore, Undecided };
+  using Rule = my::Rule;
   struct Candidate {
     std::uint32_t errors;  // error bytes the candidate's digester met
     double score;          // cosine with its profile, worked out even where unused
@@ -31,8 +41,8 @@ struct Explanation {
 };
 
 namespace detail {
-std::size_t conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
-                       std::uint32_t length) noexcept;
+Decision conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
+                    std::uint32_t length) noexcept;
 Explanation explainByDigesters(const char* const* names, std::size_t count,
                                const std::uint8_t* data, std::uint32_t length);
 }  // namespace detail
@@ -47,13 +57,14 @@ std::size_t conjectureEncoding(const std::array<const char*, N>& names, const st
   std::array<Encoding, N> encodings{};
   for (std::size_t i = 0; i < N; ++i)
     encodings[i] = encodingNamed(names[i]);
-  return detail::conjecture(encodings.data(), N, data, length);
+  return detail::conjecture(encodings.data(), N, data, length).verdict;
 }
 
-// The same for encodings already named: it neither allocates nor fails.
+// The same for encodings already named, with the rule that decided: it
+// neither allocates nor fails.
 template <std::size_t N>
-std::size_t conjectureEncoding(const std::array<Encoding, N>& encodings, const std::uint8_t* data,
-                               std::uint32_t length) noexcept {
+Decision decideEncoding(const std::array<Encoding, N>& encodings, const std::uint8_t* data,
+                        std::uint32_t length) noexcept {
   return detail::conjecture(encodings.data(), N, data, length);
 }
 

@@ -142,6 +142,13 @@ typedef enum cpg_rule {
   CPG_RULE_BEST_SCORE = 2
 } cpg_rule;
 
+/*
+ * cpg_guess() with the rule that decided, stored in *rule unless `rule` is
+ * NULL: as fast as cpg_guess(), for callers that want to say why without the
+ * error counts and scores that cpg_explain() works out the long way.
+ */
+CPG_API int cpg_guess_rule(const void *data, size_t size, cpg_rule *rule);
+
 /* One candidate encoding's reading of the bytes: 16 bytes. */
 typedef struct cpg_candidate {
   int32_t code_page; /* 65001 or 932 */

@@ -56,7 +56,7 @@ TEST(CApiWithoutMemory, DecidesStreamsAndReportsTheExplanationItCannotMake) {
     stream = cpg_stream_new();
     ASSERT_NE(stream, nullptr);
   }
-  std::vector<std::array<int, 3>> got(cases.size());
+  std::vector<std::array<int, 4>> got(cases.size());
   cpg_explanation explanation{};
   explanation.size = sizeof explanation;
   // Nothing below may allocate, not even a failed expectation's message.
@@ -66,6 +66,7 @@ TEST(CApiWithoutMemory, DecidesStreamsAndReportsTheExplanationItCannotMake) {
     cpg_stream_feed(streams[k], bytes.data(), bytes.size() / 2);
     cpg_stream_feed(streams[k], bytes.data() + bytes.size() / 2, bytes.size() - bytes.size() / 2);
     got[k] = {cpg_guess(bytes.data(), bytes.size()), cpg_stream_finish(streams[k]),
+              cpg_guess_rule(bytes.data(), bytes.size(), nullptr),
               cpg_explain(bytes.data(), bytes.size(), &explanation)};
   }
   gAllocationsFail = false;
@@ -74,7 +75,8 @@ TEST(CApiWithoutMemory, DecidesStreamsAndReportsTheExplanationItCannotMake) {
     SCOPED_TRACE(k);
     EXPECT_EQ(got[k][0], cases[k].codePage) << "one call";
     EXPECT_EQ(got[k][1], cases[k].codePage) << "streamed";
-    EXPECT_EQ(got[k][2], CPG_ERROR_OUT_OF_MEMORY) << "explained";
+    EXPECT_EQ(got[k][2], cases[k].codePage) << "with the rule";
+    EXPECT_EQ(got[k][3], CPG_ERROR_OUT_OF_MEMORY) << "explained";
     ASSERT_EQ(cpg_explain(cases[k].bytes.data(), cases[k].bytes.size(), &explanation), CPG_OK);
     EXPECT_EQ(explanation.code_page, cases[k].codePage);
     cpg_stream_free(streams[k]);

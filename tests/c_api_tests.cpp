@@ -120,6 +120,9 @@ TEST(CApi, GivesTheToolsVerdictOnTheExamplesAndTheFuzzCorpus) {
     explanation.size = sizeof explanation;
     ASSERT_EQ(cpg_explain(bytes.data(), bytes.size(), &explanation), CPG_OK);
     EXPECT_EQ(explanation.code_page, tool);
+    cpg_rule rule = CPG_RULE_UNDECIDED;
+    EXPECT_EQ(cpg_guess_rule(bytes.data(), bytes.size(), &rule), tool);
+    EXPECT_EQ(static_cast<std::uint32_t>(rule), explanation.rule);
     decided += tool != CPG_UNDECIDED;
   }
   EXPECT_GE(decided, 2);
@@ -216,6 +219,10 @@ TEST(CApiExplain, ReportsTheErrorsScoresAndRuleOfTheKnownCases) {
     EXPECT_EQ(e.code_page, c.codePage);
     EXPECT_EQ(e.code_page, cpg_guess(bytes.data(), bytes.size()));
     EXPECT_EQ(e.rule, c.rule);
+    cpg_rule rule = CPG_RULE_UNDECIDED;
+    EXPECT_EQ(cpg_guess_rule(bytes.data(), bytes.size(), &rule), c.codePage);
+    EXPECT_EQ(rule, c.rule);
+    EXPECT_EQ(cpg_guess_rule(bytes.data(), bytes.size(), nullptr), c.codePage);
     EXPECT_EQ(e.candidates[0].code_page, CPG_UTF8);
     EXPECT_EQ(e.candidates[1].code_page, CPG_SHIFT_JIS);
     EXPECT_EQ(e.candidates[0].errors, c.utf8Errors);
