@@ -18,15 +18,42 @@ namespace {
 std::atomic<bool> gAllocationsFail{false};
 }  // namespace
 
+// Every form, so that no allocation escapes the switch and every block goes
+// back the way it came.
 void* operator new(std::size_t size) {
   if (gAllocationsFail.load(std::memory_order_relaxed)) throw std::bad_alloc();
   if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return operator new(size, std::nothrow);
+}
 void operator delete(void* memory) noexcept {
   std::free(memory);
 }
+void operator delete[](void* memory) noexcept {
+  std::free(memory);
+}
 void operator delete(void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
   std::free(memory);
 }
 
