@@ -24,10 +24,13 @@ check() {  # PROGRAM LINKAGE: decides the samples, and links the library as said
   local program=$1 linkage=$2 sample want
   for sample in japanese_utf8:65001 japanese_sjis:932 ascii:0; do
     want="code page ${sample#*:}, by"
-    "$program" "$root/examples/${sample%%:*}.txt" | grep -q "$want" ||
+    # Whole output first: grep -q stops early, and a broken pipe would fail
+    # the pipeline.
+    output=$("$program" "$root/examples/${sample%%:*}.txt")
+    grep -q "$want" <<<"$output" ||
       { echo "$program on ${sample%%:*}: expected '$want'" >&2; exit 1; }
   done
-  if readelf -d "$program" | grep -q 'NEEDED.*libcodepage_guess'; then
+  if grep -q 'NEEDED.*libcodepage_guess' <<<"$(readelf -d "$program")"; then
     [ "$linkage" = shared ] || { echo "$program needs the shared library" >&2; exit 1; }
   else
     [ "$linkage" = static ] || { echo "$program does not use the shared library" >&2; exit 1; }
@@ -58,7 +61,7 @@ check "$work/pkg-config-static" static
 # The static library inside a shared object, loaded at run time.
 cc -std=c99 -Wall -Wextra -Werror -fPIC -shared "${cflags[@]}" "$here/plugin.c" \
   -L"$libdir" -Wl,-Bstatic -lcodepage_guess -Wl,-Bdynamic "${runtime[@]}" -o "$work/plugin.so"
-if readelf -d "$work/plugin.so" | grep -q 'NEEDED.*libcodepage_guess'; then
+if grep -q 'NEEDED.*libcodepage_guess' <<<"$(readelf -d "$work/plugin.so")"; then
   echo "plugin.so needs the shared library" >&2
   exit 1
 fi
