@@ -17,7 +17,8 @@ else()
 endif()
 set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/codepage_guess)
 
-install(TARGETS codepage-guess RUNTIME DESTINATION ${bin_dir} COMPONENT tool)
+install(TARGETS codepage-guess codepage-scan codepage-convert RUNTIME DESTINATION ${bin_dir}
+  COMPONENT tool)
 if(CODEPAGE_GUESS_DEBIAN)
   install(FILES README.md DESTINATION ${doc_dir} COMPONENT tool)
 else()
@@ -53,7 +54,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/codepage-guess.pc
 if(NOT WIN32)
   # The manual pages carry the project's version; Debian wants them compressed.
   find_program(GZIP_PROGRAM gzip)
-  foreach(page codepage-guess.1:tool codepage_guess.3:dev)
+  foreach(page codepage-guess.1:tool codepage-scan.1:tool codepage-convert.1:tool
+               codepage_guess.3:dev)
     string(REPLACE ":" ";" page ${page})
     list(GET page 0 name)
     list(GET page 1 component)
@@ -67,7 +69,8 @@ if(NOT WIN32)
         VERBATIM)
       string(APPEND manual .gz)
     endif()
-    add_custom_target(manual_${section} ALL DEPENDS ${manual})
+    string(MAKE_C_IDENTIFIER ${name} target)
+    add_custom_target(manual_${target} ALL DEPENDS ${manual})
     install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
   endforeach()
 endif()
@@ -125,17 +128,16 @@ else()
       "codepage-guess is run by a text editor with the path of a file of unknown\n"
       "encoding. It reads at most the first mebibyte, decides whether the text is\n"
       "UTF-8 or Shift_JIS, and prints one editor property line, code.page=65001 or\n"
-      "code.page=932, or nothing when it cannot decide.")
+      "code.page=932, or nothing when it cannot decide.\n"
+      "codepage-scan makes the same decision on every file of a tree, and\n"
+      "codepage-convert rewrites the files that are Shift_JIS beyond doubt as\n"
+      "UTF-8, losslessly and atomically.")
   # Each description's first line is its package's summary: CPack puts the
   # project's summary before it unless that is left at CPack's own default.
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
-  # A static executable needs no shared library; otherwise let dpkg-shlibdeps
-  # work out what it does need.
-  if(CODEPAGE_GUESS_STATIC)
-    set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS OFF)
-  else()
-    set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
-  endif()
+  # codepage-guess is static; codepage-scan and codepage-convert take the C
+  # and C++ runtimes, which dpkg-shlibdeps finds.
+  set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
 
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libcodepage-guess${PROJECT_VERSION_MAJOR})
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
@@ -178,6 +180,7 @@ else()
     set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "libc6 (>= 2.33), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)")
     set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS OFF)
+    set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS ${CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS})
   endif()
   foreach(component TOOL LIBRARY DEV)
     string(JOIN "" CPACK_DEBIAN_${component}_DESCRIPTION ${CPACK_DEBIAN_${component}_DESCRIPTION})

@@ -1,0 +1,268 @@
+// codepage-scan: what every file under the given paths is written in, by the
+// decision of codepage-guess, one line per file.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codepage_guess.h"
+#include "trees/in_order.hpp"
+#include "trees/input_file.hpp"
+#include "trees/options.hpp"
+#include "trees/report.hpp"
+#include "trees/walk.hpp"
+
+namespace {
+
+const char kUsage[] =
+    "usage: codepage-scan [options] [PATH...]\n"
+    "\n"
+    "Tells whether each file under the PATHs (default: the current directory) is\n"
+    "UTF-8 or Shift_JIS, as codepage-guess decides on its first mebibyte.\n"
+    "\n"
+    "  --json          one JSON object per line\n"
+    "  --explain       both readings' error counts and scores (reads every byte of\n"
+    "                  the first mebibyte the long way)\n"
+    "  -0, --null      read more paths from standard input, separated by NUL bytes\n"
+    "                  (git ls-files -z | codepage-scan -0)\n"
+    "  -L, --follow    follow symbolic links\n"
+    "  -j, --jobs N    examine N files at once (default: the processors available)\n"
+    "  --summary       a summary on standard error (default: when it is a terminal)\n"
+    "  --no-summary    no summary\n"
+    "  --version       the version\n"
+    "\n"
+    "Exit status: 0 when every file could be read, 1 when some could not, 2 for a\n"
+    "wrong command line.\n";
+
+enum class Outcome { Decided, Undecided, Empty, Skipped, Failed };
+
+struct Finding {
+  Outcome outcome = Outcome::Failed;
+  int codePage = 0;
+  cpg_rule rule = CPG_RULE_UNDECIDED;
+  std::uint64_t size = 0;      // the whole file's
+  std::uint64_t examined = 0;  // bytes read
+  std::string note;            // why skipped, what failed
+  bool explained = false;
+  cpg_explanation explanation{};
+};
+
+const char* encodingName(int codePage) {
+  return codePage == CPG_UTF8 ? "UTF-8" : "Shift_JIS";
+}
+
+const char* ruleName(std::uint32_t rule) {
+  switch (rule) {
+    case CPG_RULE_ONLY_ERROR_FREE:
+      return "only_error_free";
+    case CPG_RULE_BEST_SCORE:
+      return "best_score";
+    default:
+      return "undecided";
+  }
+}
+
+const char* ruleInWords(std::uint32_t rule) {
+  return rule == CPG_RULE_ONLY_ERROR_FREE ? "the only error-free reading" : "the better score";
+}
+
+Finding examine(const trees::Entry& entry, bool followLinks, bool explain, std::uint8_t* buffer) {
+  Finding finding;
+  if (entry.kind != trees::Kind::File) {
+    finding.outcome = entry.kind == trees::Kind::Skipped ? Outcome::Skipped : Outcome::Failed;
+    finding.note = entry.note;
+    return finding;
+  }
+  trees::InputFile file;
+  trees::FileState state;
+  const std::int64_t read = file.open(entry.path, followLinks, state, finding.note)
+                                ? file.readFully(buffer, CPG_INPUT_LIMIT, finding.note, state.size)
+                                : -1;
+  if (read < 0) return finding;
+  finding.size = state.size;
+  finding.examined = static_cast<std::uint64_t>(read);
+  if (read == 0) {
+    finding.outcome = Outcome::Empty;
+    return finding;
+  }
+  const auto size = static_cast<std::size_t>(read);
+  if (explain) {
+    finding.explanation.size = sizeof finding.explanation;
+    if (cpg_explain(buffer, size, &finding.explanation) != CPG_OK) {
+      finding.note = "out of memory";
+      return finding;
+    }
+    finding.explained = true;
+    finding.codePage = finding.explanation.code_page;
+    finding.rule = static_cast<cpg_rule>(finding.explanation.rule);
+  } else {
+    finding.codePage = cpg_guess_rule(buffer, size, &finding.rule);
+  }
+  finding.outcome = finding.codePage != CPG_UNDECIDED ? Outcome::Decided : Outcome::Undecided;
+  return finding;
+}
+
+std::string readings(const cpg_explanation& explanation, bool json) {
+  char text[256];
+  const cpg_candidate& utf8 = explanation.candidates[0];
+  const cpg_candidate& sjis = explanation.candidates[1];
+  if (json) {
+    std::snprintf(text, sizeof text,
+                  ",\"readings\":[{\"code_page\":%d,\"errors\":%u,\"score\":%.6f},"
+                  "{\"code_page\":%d,\"errors\":%u,\"score\":%.6f}]",
+                  static_cast<int>(utf8.code_page), static_cast<unsigned>(utf8.errors), utf8.score,
+                  static_cast<int>(sjis.code_page), static_cast<unsigned>(sjis.errors), sjis.score);
+  } else {
+    std::snprintf(text, sizeof text,
+                  " [UTF-8: %u broken bytes, score %.4f; Shift_JIS: %u broken bytes, score %.4f]",
+                  static_cast<unsigned>(utf8.errors), utf8.score,
+                  static_cast<unsigned>(sjis.errors), sjis.score);
+  }
+  return text;
+}
+
+std::string jsonLine(const trees::Entry& entry, const Finding& f) {
+  std::string line = "{";
+  trees::appendJsonPath(line, "path", entry.path);
+  line += ",\"code_page\":";
+  line += f.outcome == Outcome::Decided ? std::to_string(f.codePage) : "null";
+  switch (f.outcome) {
+    case Outcome::Decided:
+    case Outcome::Undecided:
+    case Outcome::Empty:
+      line += ",\"size\":" + std::to_string(f.size) + ",\"rule\":\"";
+      line += f.outcome == Outcome::Empty ? "empty" : ruleName(f.rule);
+      line += "\"";
+      if (f.explained) line += readings(f.explanation, true);
+      break;
+    case Outcome::Skipped:
+      line += ",\"skipped\":";
+      trees::appendJsonString(line, f.note);
+      break;
+    case Outcome::Failed:
+      line += ",\"error\":";
+      trees::appendJsonString(line, f.note);
+      break;
+  }
+  return line + "}\n";
+}
+
+std::string humanLine(const trees::Entry& entry, const Finding& f) {
+  std::string line = trees::displayPath(entry.path) + ": ";
+  switch (f.outcome) {
+    case Outcome::Decided:
+      line += encodingName(f.codePage);
+      line += " (" + std::to_string(f.codePage) + ")";
+      if (f.explained) line += std::string(", by ") + ruleInWords(f.rule);
+      break;
+    case Outcome::Undecided:
+      line += "undecided";
+      break;
+    case Outcome::Empty:
+      line += "empty";
+      break;
+    case Outcome::Skipped:
+      line += "skipped: " + f.note;
+      break;
+    case Outcome::Failed:
+      line += "cannot be read: " + f.note;
+      break;
+  }
+  if (f.explained) line += readings(f.explanation, false);
+  return line + "\n";
+}
+
+struct Tally {
+  std::size_t utf8 = 0, sjis = 0, undecided = 0, empty = 0, skipped = 0, failed = 0;
+  std::uint64_t examined = 0;
+
+  void add(const Finding& f) {
+    examined += f.examined;
+    switch (f.outcome) {
+      case Outcome::Decided:
+        ++(f.codePage == CPG_UTF8 ? utf8 : sjis);
+        break;
+      case Outcome::Undecided:
+        ++undecided;
+        break;
+      case Outcome::Empty:
+        ++empty;
+        break;
+      case Outcome::Skipped:
+        ++skipped;
+        break;
+      case Outcome::Failed:
+        ++failed;
+        break;
+    }
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  trees::Options options;
+  bool explain = false;
+  const std::string wrong =
+      trees::parseOptions(argc, argv, options, [&](const std::string& option) {
+        if (option != "--explain") return false;
+        explain = true;
+        return true;
+      });
+  if (!wrong.empty()) {
+    std::fprintf(stderr, "codepage-scan: %s\n%s", wrong.c_str(), kUsage);
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("codepage-scan %s\n", cpg_version());
+    return 0;
+  }
+
+  trees::WalkOptions walkOptions;
+  walkOptions.followLinks = options.followLinks;
+  const std::vector<trees::Entry> entries = trees::walk(trees::pathsToWalk(options), walkOptions);
+  const unsigned threads = options.jobs != 0 ? options.jobs : trees::processorsAvailable();
+  const bool terminal = trees::standardErrorIsATerminal();
+  trees::Progress progress(terminal);
+  std::vector<std::unique_ptr<std::uint8_t[]>> buffers(threads);
+  for (auto& buffer : buffers)
+    buffer.reset(new std::uint8_t[CPG_INPUT_LIMIT]);
+
+  Tally tally;
+  std::size_t done = 0;
+  trees::runInOrder<Finding>(
+      entries.size(), threads,
+      [&](std::size_t i, unsigned worker) {
+        return examine(entries[i], options.followLinks, explain, buffers[worker].get());
+      },
+      [&](std::size_t i, Finding finding) {
+        progress.clear();
+        const std::string line =
+            options.json ? jsonLine(entries[i], finding) : humanLine(entries[i], finding);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        tally.add(finding);
+        ++done;
+      },
+      [&] { progress.update(done, entries.size(), tally.examined); });
+  progress.clear();
+  const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+
+  if (options.summary == 1 || (options.summary == -1 && terminal)) {
+    std::fprintf(stderr,
+                 "%zu files: %zu UTF-8, %zu Shift_JIS, %zu undecided, %zu empty; %zu skipped, "
+                 "%zu could not be read; %s examined in %.2f s\n",
+                 tally.utf8 + tally.sjis + tally.undecided + tally.empty, tally.utf8, tally.sjis,
+                 tally.undecided, tally.empty, tally.skipped, tally.failed,
+                 trees::byteCount(tally.examined).c_str(), progress.seconds());
+  }
+  if (!written) {
+    std::fprintf(stderr, "codepage-scan: standard output is not writable\n");
+    return 1;
+  }
+  return tally.failed != 0 ? 1 : 0;
+}

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "byte_script.hpp"
+#include "convert/cp932.hpp"
+#include "convert/replacement.hpp"
+#include "test_inputs.hpp"
+#include "trees/input_file.hpp"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::hexBytes;
+
+std::string decoded(const Bytes& bytes, std::string* problem = nullptr) {
+  cp932::Decoder decoder;
+  std::string out;
+  const bool whole = decoder.decode(bytes.data(), bytes.size(), out) && decoder.finish();
+  if (problem != nullptr) *problem = whole ? "" : decoder.problem();
+  return whole ? out : "(refused)";
+}
+
+TEST(Cp932Decoder, KeepsWhatWindowsKeepsAndRefusesWhatWouldNotComeBack) {
+  struct Case {
+    const char* hex;
+    const char* utf8;  // nullptr: refused
+    const char* why;
+  } cases[] = {
+      {"5C 7E 41 0D 0A", "\\~A\r\n", "backslash and tilde stay ASCII, CR LF stays"},
+      {"82 A0 8E 9E 91 E3", "\xE3\x81\x82\xE6\x99\x82\xE4\xBB\xA3", "hiragana, kanji"},
+      {"B1 DD", "\xEF\xBD\xB1\xEF\xBE\x9D", "half-width katakana stay half width"},
+      {"87 40 87 8A", "\xE2\x91\xA0\xE3\x88\xB1", "NEC row 13: circled one, (kabu)"},
+      {"FB FC", "\xE9\xAB\x99", "an IBM extension, as Windows writes it"},
+      {"81 CA", "\xEF\xBF\xA2", "the not sign, full width as Windows has it"},
+      {"F0 40", "\xEE\x80\x80", "a user-defined code: the private use area"},
+      {"EE E0", nullptr, "the NEC-selected duplicate of FBFC"},
+      {"EE F9", nullptr, "a duplicate of 81CA"},
+      {"87 90", nullptr, "a NEC row 13 duplicate of 81E0"},
+      {"85 40", nullptr, "no character"},
+      {"82 0A", nullptr, "a lead byte without a trail"},
+      {"82", nullptr, "a lead byte at the end"},
+      {"41 00 42", nullptr, "a NUL byte"},
+      {"80", nullptr, "not Shift_JIS"},
+      {"A0", nullptr, "not Shift_JIS"},
+  };
+  for (const Case& c : cases) {
+    std::string problem;
+    const std::string got = decoded(hexBytes(c.hex), &problem);
+    if (c.utf8 != nullptr) {
+      EXPECT_EQ(got, c.utf8) << c.hex << ": " << c.why << " (" << problem << ")";
+    } else {
+      EXPECT_EQ(got, "(refused)") << c.hex << ": " << c.why;
+      EXPECT_NE(problem, "") << c.hex;
+    }
+  }
+}
+
+TEST(Cp932Decoder, GivesTheSameInAnyPieces) {
+  const Bytes bytes = hexBytes("82 A0 B1 41 87 40 FB FC 5C 0D 0A 82 A0");
+  const std::string whole = decoded(bytes);
+  for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+    cp932::Decoder decoder;
+    std::string out;
+    ASSERT_TRUE(decoder.decode(bytes.data(), cut, out));
+    ASSERT_TRUE(decoder.decode(bytes.data() + cut, bytes.size() - cut, out));
+    ASSERT_TRUE(decoder.finish());
+    EXPECT_EQ(out, whole) << cut;
+  }
+}
+
+// Every code the Shift_JIS reading accepts, against the system's own code
+// page 932: glibc's iconv, or Windows' MultiByteToWideChar. The character of
+// each code, and whether it encodes back to itself, must agree.
+struct SystemCodePage {
+#if defined(_WIN32)
+  std::u16string decode(const std::string& code) const {
+    wchar_t wide[4];
+    const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, code.data(),
+                                      static_cast<int>(code.size()), wide, 4);
+    return n <= 0 ? u"" : std::u16string(wide, wide + n);
+  }
+  std::string encode(const std::u16string& text) const {
+    char bytes[8];
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS,
+                                      reinterpret_cast<const wchar_t*>(text.data()),
+                                      static_cast<int>(text.size()), bytes, 8, nullptr, &lossy);
+    return n <= 0 || lossy ? "" : std::string(bytes, static_cast<std::size_t>(n));
+  }
+#else
+  SystemCodePage()
+      : toUnicode_(iconv_open("UTF-16LE", "CP932")),
+        fromUnicode_(iconv_open("CP932", "UTF-16LE")) {}
+  ~SystemCodePage() {
+    iconv_close(toUnicode_);
+    iconv_close(fromUnicode_);
+  }
+  std::u16string decode(const std::string& code) const {
+    char out[16];
+    const std::string bytes = convert(toUnicode_, code, out, sizeof out);
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           static_cast<unsigned char>(bytes[i + 1]) << 8));
+    return text;
+  }
+  std::string encode(const std::u16string& text) const {
+    std::string bytes;
+    for (const char16_t c : text) {
+      bytes.push_back(static_cast<char>(c & 0xFF));
+      bytes.push_back(static_cast<char>(c >> 8));
+    }
+    char out[16];
+    return convert(fromUnicode_, bytes, out, sizeof out);
+  }
+
+ private:
+  static std::string convert(iconv_t cd, std::string in, char* out, std::size_t room) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* from = in.data();
+    std::size_t left = in.size();
+    char* to = out;
+    if (iconv(cd, &from, &left, &to, &room) == static_cast<std::size_t>(-1) || left != 0) return "";
+    return std::string(out, to);
+  }
+  iconv_t toUnicode_, fromUnicode_;
+#endif
+};
+
+TEST(Cp932Table, AgreesWithTheSystemsCodePage932) {
+  const SystemCodePage system;
+  ASSERT_EQ(system.decode("\x82\xA0"), u"\u3042") << "the system has no code page 932";
+  std::vector<std::string> differences;
+  for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+      const auto l = static_cast<std::uint8_t>(lead), t = static_cast<std::uint8_t>(trail);
+      const std::uint16_t ours = cp932::characterOf(l, t);
+      if (ours == 0 && (lead < 0x81 || (lead > 0x9F && lead < 0xE0) || trail == 0x7F)) continue;
+      const std::string code{static_cast<char>(l), static_cast<char>(t)};
+      const std::u16string theirs = system.decode(code);
+      const bool theirsBack = !theirs.empty() && system.encode(theirs) == code;
+      const bool same = ours == 0 ? theirs.empty()
+                                  : theirs == std::u16string(1, static_cast<char16_t>(ours)) &&
+                                        cp932::encodesBack(l, t) == theirsBack;
+      if (!same) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%02X%02X: ours U+%04X%s, system's U+%04X%s", lead, trail,
+                      ours, cp932::encodesBack(l, t) ? "" : " (not back)",
+                      theirs.empty() ? 0u : static_cast<unsigned>(theirs[0]),
+                      theirsBack ? "" : " (not back)");
+        differences.push_back(text);
+      }
+    }
+  }
+  std::string listed;
+  for (const std::string& difference : differences)
+    listed += difference + "\n";
+  EXPECT_EQ(differences.size(), 0u) << listed;
+}
+
+// A file in a folder of its own, removed at the end.
+class Folder {
+ public:
+  Folder()
+      : path_(std::filesystem::temp_directory_path() /
+              ("codepage_convert_test_" + std::to_string(++count_))) {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~Folder() { std::filesystem::remove_all(path_); }
+  std::filesystem::path write(const char* name, const std::string& bytes) const {
+    const std::filesystem::path file = path_ / name;
+    std::ofstream(file, std::ios::binary) << bytes;
+    return file;
+  }
+  std::size_t files() const {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_),
+                                                  std::filesystem::directory_iterator()));
+  }
+
+ private:
+  static inline int count_ = 0;
+  std::filesystem::path path_;
+};
+
+std::string contents(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+trees::FileState stateOf(const std::filesystem::path& path) {
+  trees::FileState state;
+  std::string error;
+  EXPECT_TRUE(trees::stateAt(path, state, error)) << error;
+  return state;
+}
+
+TEST(Replacement, PutsTheNewFileInPlaceKeepingItsPermissions) {
+  const Folder folder;
+  const auto file = folder.write("a.txt", "old");
+#if !defined(_WIN32)
+  ::chmod(file.c_str(), 0640);
+#endif
+  const trees::FileState read = stateOf(file);
+  std::string error;
+  convert::Replacement replacement;
+  ASSERT_TRUE(replacement.begin(file, error)) << error;
+  ASSERT_TRUE(replacement.write("new!", 4, error)) << error;
+  EXPECT_EQ(folder.files(), 2u) << "the temporary file beside it";
+  ASSERT_TRUE(replacement.commit(read, error)) << error;
+  EXPECT_EQ(contents(file), "new!");
+  EXPECT_EQ(folder.files(), 1u);
+#if !defined(_WIN32)
+  EXPECT_EQ(stateOf(file).mode, 0640u);
+#endif
+}
+
+TEST(Replacement, LeavesAFileThatChangedMeanwhileAndRemovesItsOwn) {
+  const Folder folder;
+  const auto file = folder.write("a.txt", "old");
+  const trees::FileState read = stateOf(file);
+  std::string error;
+  {
+    convert::Replacement replacement;
+    ASSERT_TRUE(replacement.begin(file, error)) << error;
+    ASSERT_TRUE(replacement.write("new", 3, error)) << error;
+    folder.write("a.txt", "changed");  // another program saves it
+    EXPECT_FALSE(replacement.commit(read, error));
+    EXPECT_EQ(error, "it changed while it was being converted");
+  }
+  EXPECT_EQ(contents(file), "changed");
+  EXPECT_EQ(folder.files(), 1u);
+  {
+    convert::Replacement abandoned;
+    ASSERT_TRUE(abandoned.begin(file, error)) << error;
+    ASSERT_TRUE(abandoned.write("new", 3, error)) << error;
+  }
+  EXPECT_EQ(folder.files(), 1u) << "an abandoned replacement removes its temporary file";
+  EXPECT_EQ(contents(file), "changed");
+}
+
+#if !defined(_WIN32)
+TEST(Replacement, RecognisesTheTemporaryFilesOfKilledRuns) {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ::waitpid(child, nullptr, 0);  // a process that is surely gone
+  const auto name = [](long process) {
+    return std::filesystem::path("dir") /
+           (".codepage-convert-" + std::to_string(process) + "-3.tmp");
+  };
+  EXPECT_TRUE(convert::isTemporary(name(child)));
+  EXPECT_TRUE(convert::isLeftOver(name(child)));
+  EXPECT_FALSE(convert::isLeftOver(name(getpid()))) << "this run's own";
+  EXPECT_FALSE(convert::isLeftOver(name(getppid()))) << "a run still going on";
+  for (const char* other : {".codepage-convert-.tmp", "codepage-convert-12-3.tmp",
+                            ".codepage-convert-12-3.txt", ".codepage-convert-1x-3.tmp"})
+    EXPECT_FALSE(convert::isTemporary(other)) << other;
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,386 @@
+#!/usr/bin/env python3
+"""codepage-scan and codepage-convert on a generated tree, end to end.
+
+usage: test_trees.py --guess EXE --scan EXE --convert EXE [--launcher CMD]...
+                     [--windows] [unittest options]
+
+The tree holds Japanese text in both encodings (short files, half-width
+katakana, backslash and tilde, CP932 extension characters, NEC and IBM
+duplicates, CRLF, more than 1 MiB), Latin-1, EUC-JP, UTF-16, binary and empty
+files, symbolic links and a loop of them, a FIFO, hard links, and names with
+spaces, newlines and bytes that are not UTF-8. Every file is made here from
+tests/trees/japanese.txt, with iconv for the encodings Windows writes.
+"""
+import argparse
+import base64
+import json
+import os
+import random
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def arguments():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--guess", required=True)
+    parser.add_argument("--scan", required=True)
+    parser.add_argument("--convert", required=True)
+    parser.add_argument("--launcher", action="append", default=[])
+    parser.add_argument("--windows", action="store_true")
+    return parser.parse_known_args()
+
+
+ARGS, UNITTEST_ARGS = arguments()
+POSIX_ONLY = unittest.skipIf(ARGS.windows, "POSIX: links, FIFOs, signals, mounts")
+
+
+def iconv(data, source, target):
+    return subprocess.run(["iconv", "-f", source, "-t", target], input=data,
+                          capture_output=True, check=True).stdout
+
+
+def cp932(text):
+    """Text in Shift_JIS as Windows writes it (髙 as FBFC, ～ as 8160)."""
+    return iconv(text.encode("utf-8"), "UTF-8", "CP932")
+
+
+JAPANESE = open(os.path.join(HERE, "japanese.txt"), encoding="utf-8").read()
+PARAGRAPHS = [p for p in JAPANESE.split("\n\n") if p.strip()]
+
+
+def make_tree(root, windows=False):
+    """Writes the tree; returns {relative path (bytes): True if it must be
+    converted, False if it must stay as it is} for its regular files."""
+    expected = {}
+
+    def put(name, data, convert):
+        path = os.path.join(os.fsencode(root), name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        expected[name] = convert
+        return path
+
+    text = cp932(JAPANESE)
+    put(b"sjis/text.txt", text, True)
+    put(b"sjis/text_crlf.txt", text.replace(b"\n", b"\r\n"), True)
+    for k, paragraph in enumerate(PARAGRAPHS):
+        put(b"sjis/paragraph_%d.txt" % k, cp932(paragraph + "\n"), True)
+    put(b"sjis/backslash_tilde.txt", cp932(PARAGRAPHS[1] + "\nC:\\Users\\tanaka ~/memo\n"), True)
+    put(b"sjis/extensions.txt", cp932(PARAGRAPHS[2] + "\n①②③ ㈱ ㈲ 髙橋 ～ ＼ ∵\n"), True)
+    big = text * (1 + (3 << 20) // len(text))
+    put(b"sjis/big.txt", big, True)
+    # Valid for its first mebibyte, broken after it.
+    cut = big.index(b"\n", (1 << 20) + 4000) + 1
+    put(b"sjis/broken_after_1MiB.txt", big[:cut] + b"\x85\x40" + big[:5000], False)
+    put(b"sjis/short.txt", cp932("時代"), False)  # too short to be Japanese beyond doubt
+    # The NEC-selected IBM extension for 髙 (Windows writes FBFC), a NEC row 13
+    # duplicate of ≒ (81E0): neither would convert back byte for byte.
+    put(b"sjis/duplicate_nec_ibm.txt", cp932(PARAGRAPHS[1]) + b"\xee\xe0\n", False)
+    put(b"sjis/duplicate_row13.txt", cp932(PARAGRAPHS[1]) + b"\x87\x90\n", False)
+    put(b"sjis/undefined_code.txt", cp932(PARAGRAPHS[1]) + b"\x85\x40\n", False)
+    put(b"sjis/with_nul_byte.txt", cp932(PARAGRAPHS[1]) + b"\x00\n", False)
+    for k, paragraph in enumerate(PARAGRAPHS[:3]):
+        put(b"utf8/paragraph_%d.txt" % k, (paragraph + "\n").encode(), False)
+    put(b"utf8/short.txt", "時代".encode(), False)
+    put(b"utf8/cafe.txt", "café crème, voilà\n".encode(), False)
+    put(b"other/latin1.txt", "café crème, À LA CARTE, Größe\n".encode("latin-1"), False)
+    put(b"other/latin1_valid_sjis.txt", "ÉTÉ ÉCOLE ÀÉÈÇ ÎLE\n".encode("latin-1"), False)
+    put(b"other/eucjp.txt", iconv("\n\n".join(PARAGRAPHS[:5]).encode(), "UTF-8", "EUC-JP"), False)
+    put(b"other/utf16.txt", b"\xff\xfe" + JAPANESE.encode("utf-16-le"), False)
+    rng = random.Random(5)
+    put(b"other/binary.bin", bytes(rng.randrange(256) for _ in range(5000)), False)
+    put(b"other/png.bin", b"\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR" + bytes(64), False)
+    put(b"other/empty.txt", b"", False)
+    put(b"other/ascii.txt", b"plain ASCII\n", False)
+    put(b"names/with space.txt", cp932(PARAGRAPHS[3]), True)
+    put("names/日本語の名前.txt".encode(), cp932(PARAGRAPHS[4]), True)
+    if not windows:
+        put(b"names/new\nline.txt", cp932(PARAGRAPHS[3]), True)
+        put(b"names/\x83e\x83X\x83g.txt", cp932(PARAGRAPHS[4]), True)  # テスト in Shift_JIS
+        linked = put(b"links/hard_a.txt", cp932(PARAGRAPHS[2]), False)
+        os.link(linked, os.path.join(os.fsencode(root), b"links/hard_b.txt"))
+        expected[b"links/hard_b.txt"] = False
+        os.symlink("../sjis/text.txt", os.path.join(root, "links", "to_file.txt"))
+        os.symlink("../sjis", os.path.join(root, "links", "to_dir"))
+        os.symlink("nowhere.txt", os.path.join(root, "links", "dangling.txt"))
+        os.makedirs(os.path.join(root, "links", "loop"))
+        os.symlink("..", os.path.join(root, "links", "loop", "up"))
+        os.mkfifo(os.path.join(root, "special_fifo"))
+        mode_file = os.path.join(root, "sjis", "paragraph_0.txt")
+        os.chmod(mode_file, 0o750)
+    return expected
+
+
+def regular_files(root):
+    """Relative paths of the regular files, links not followed."""
+    found = set()
+    for directory, _, names in os.walk(os.fsencode(root)):
+        for name in names:
+            path = os.path.join(directory, name)
+            if stat.S_ISREG(os.lstat(path).st_mode):
+                found.add(os.path.relpath(path, os.fsencode(root)))
+    return found
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def snapshot(root):
+    return {name: read(os.path.join(os.fsencode(root), name)) for name in regular_files(root)}
+
+
+def run(program, *args, stdin=None, cwd=None, check=True, user=None):
+    command = list(ARGS.launcher) + [program] + list(args)
+    if user:
+        command = user + command
+    result = subprocess.run(command, input=stdin, capture_output=True, cwd=cwd, timeout=300)
+    if check and result.returncode not in (0, 1):
+        raise AssertionError(f"{command}: status {result.returncode}\n{result.stderr.decode()}")
+    return result
+
+
+def json_lines(output):
+    entries = []
+    for line in output.decode("utf-8").splitlines():
+        entry = json.loads(line)
+        if "path_bytes" in entry:
+            entry["raw"] = base64.b64decode(entry["path_bytes"])
+        else:
+            entry["raw"] = entry["path"].encode("utf-8")
+        if ARGS.windows:
+            entry["raw"] = entry["raw"].replace(b"\\", b"/")
+        entries.append(entry)
+    return entries
+
+
+def relative(root, raw):
+    return os.path.relpath(raw, os.fsencode(root))
+
+
+class Tree(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="codepage_trees_")
+        self.root = os.path.join(self.work, "tree")
+        os.makedirs(self.root)
+        self.expected = make_tree(self.root, ARGS.windows)
+
+    def tearDown(self):
+        for directory, names, _ in os.walk(self.work):
+            for name in names:
+                os.chmod(os.path.join(directory, name), 0o755)
+        shutil.rmtree(self.work)
+
+
+class Scan(Tree):
+    def test_every_verdict_is_the_tools(self):
+        result = run(ARGS.scan, "--json", "-j", "3", "tree", cwd=self.work)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        entries = json_lines(result.stdout)
+        seen = set()
+        for entry in entries:
+            name = relative("tree", entry["raw"])
+            if "skipped" in entry:
+                continue
+            self.assertNotIn("error", entry)
+            seen.add(name)
+            guess = run(ARGS.guess, entry["raw"], cwd=self.work, check=False)
+            if entry["rule"] == "empty":
+                self.assertEqual(guess.returncode, 1, name)
+                continue
+            self.assertEqual(guess.returncode, 0, name)
+            said = guess.stdout.decode().strip()
+            expected = f"code.page={entry['code_page']}" if entry["code_page"] else ""
+            self.assertEqual(said, expected, name)
+        self.assertEqual(seen, regular_files(self.root))
+        if not ARGS.windows:
+            skipped = {relative("tree", e["raw"]): e["skipped"] for e in entries if "skipped" in e}
+            self.assertEqual(skipped[b"special_fifo"], "FIFO")
+            self.assertEqual(skipped[b"links/to_file.txt"], "symbolic link, not followed")
+
+    def test_output_is_in_the_order_of_the_walk_whatever_the_threads(self):
+        for form in ([], ["--json"]):
+            outputs = {run(ARGS.scan, *form, "-j", jobs, "tree", cwd=self.work).stdout
+                       for jobs in ("1", "2", "7")}
+            self.assertEqual(len(outputs), 1, form)
+        names = [e["raw"] for e in json_lines(outputs.pop())]
+        self.assertEqual(names, sorted(names, key=lambda n: n.split(b"/")))
+        self.assertEqual(len(names), len(set(names)))
+
+    def test_paths_separated_by_nul_bytes(self):
+        listed = sorted(self.expected)[:12] + [b"sjis"]
+        result = run(ARGS.scan, "-0", "--json", cwd=self.root, stdin=b"\0".join(listed) + b"\0")
+        named = [e["raw"] for e in json_lines(result.stdout)]
+        self.assertEqual(named[:12], listed[:12])
+        self.assertTrue(all(n.startswith(b"sjis/") for n in named[12:]))
+        self.assertEqual(len(named), 12 + len([n for n in self.expected if n.startswith(b"sjis/")]))
+
+    @POSIX_ONLY
+    def test_links_followed_when_asked_and_loops_noticed(self):
+        result = run(ARGS.scan, "-L", "--json", "tree/links", cwd=self.work)
+        entries = {relative("tree", e["raw"]): e for e in json_lines(result.stdout)}
+        self.assertEqual(entries[b"links/to_file.txt"]["code_page"], 932)
+        self.assertEqual(entries[b"links/to_dir/text.txt"]["code_page"], 932)
+        self.assertEqual(entries[b"links/loop/up"]["skipped"], "symbolic link loop")
+        self.assertIn("error", entries[b"links/dangling.txt"])
+        self.assertEqual(result.returncode, 1, "a dangling link could not be read")
+
+    @unittest.skipIf(ARGS.windows or os.geteuid() != 0 or shutil.which("setpriv") is None,
+                     "needs root, setpriv and a POSIX program")
+    def test_unreadable_files_and_folders_are_reported_and_the_walk_goes_on(self):
+        os.chmod(self.work, 0o755)
+        os.chmod(os.path.join(self.root, "sjis", "text.txt"), 0)
+        os.chmod(os.path.join(self.root, "utf8"), 0)
+        nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        result = run(ARGS.scan, "--json", "tree", cwd=self.work, user=nobody)
+        self.assertEqual(result.returncode, 1)
+        entries = {relative("tree", e["raw"]): e for e in json_lines(result.stdout)}
+        self.assertIn("Permission denied", entries[b"sjis/text.txt"]["error"])
+        self.assertIn("Permission denied", entries[b"utf8"]["error"])
+        self.assertEqual(entries[b"sjis/text_crlf.txt"]["code_page"], 932)
+
+
+class Convert(Tree):
+    def converted(self, before, name):
+        return iconv(before[name], "CP932", "UTF-8")
+
+    def check_tree(self, before, allow_partial=False):
+        """Every file is its original or, if it was to be converted, its
+        conversion; returns how many were converted."""
+        after = snapshot(self.root)
+        done = 0
+        for name, data in before.items():
+            if allow_partial and name not in after:
+                self.fail(f"{name} is gone")
+            if data == after[name]:
+                continue
+            self.assertTrue(self.expected[name], f"{name} changed but should not have")
+            self.assertEqual(after[name], self.converted(before, name), name)
+            self.assertEqual(iconv(after[name], "UTF-8", "CP932"), data, f"{name} does not go back")
+            done += 1
+        left = set(after) - set(before)
+        self.assertTrue(allow_partial or not left, f"files left behind: {left}")
+        for name in left:
+            self.assertRegex(os.path.basename(name), rb"^\.codepage-convert-\d+-\d+\.tmp$")
+        return done
+
+    def test_converts_exactly_the_shift_jis_files_losslessly_once(self):
+        before = snapshot(self.root)
+        if not ARGS.windows:
+            os.chown(os.path.join(self.root, "sjis", "text_crlf.txt"), 65534, 65534)
+        dry = run(ARGS.convert, "--dry-run", "--json", "tree", cwd=self.work)
+        self.assertEqual(snapshot(self.root), before, "a dry run changed something")
+        would = {relative("tree", e["raw"]) for e in json_lines(dry.stdout)
+                 if e["action"] == "would_convert"}
+        self.assertEqual(would, {n for n, c in self.expected.items() if c})
+
+        result = run(ARGS.convert, "--json", "-j", "3", "tree", cwd=self.work)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        actions = {relative("tree", e["raw"]): e for e in json_lines(result.stdout)}
+        self.assertEqual({n for n, e in actions.items() if e["action"] == "converted"}, would)
+        self.assertEqual(self.check_tree(before), len(would))
+        for name, why in [(b"utf8/short.txt", "valid UTF-8"),
+                          (b"sjis/duplicate_nec_ibm.txt", "EEE0"),
+                          (b"sjis/duplicate_row13.txt", "8790"),
+                          (b"sjis/broken_after_1MiB.txt", "8540"),
+                          (b"other/eucjp.txt", "not Shift_JIS")]:
+            self.assertIn(why, actions[name]["reason"], name)
+        converted = snapshot(self.root)
+        self.assertIn(b"C:\\Users\\tanaka ~/memo", converted[b"sjis/backslash_tilde.txt"])
+        self.assertIn("ｺﾝﾋﾟｭｰﾀ".encode(), converted[b"sjis/text.txt"])
+        self.assertIn("髙橋".encode(), converted[b"sjis/extensions.txt"])
+        self.assertIn(b"\r\n", converted[b"sjis/text_crlf.txt"])
+        if not ARGS.windows:
+            self.assertIn(b"links/hard_a.txt", actions)
+            self.assertIn("hard links", actions[b"links/hard_a.txt"]["reason"])
+            paragraph = os.stat(os.path.join(self.root, "sjis", "paragraph_0.txt"))
+            self.assertEqual(stat.S_IMODE(paragraph.st_mode), 0o750)
+            if os.geteuid() == 0:
+                owned = os.stat(os.path.join(self.root, "sjis", "text_crlf.txt"))
+                self.assertEqual((owned.st_uid, owned.st_gid), (65534, 65534))
+
+        again = run(ARGS.convert, "--json", "tree", cwd=self.work)
+        self.assertFalse([e for e in json_lines(again.stdout) if e["action"] == "converted"])
+        self.assertEqual(snapshot(self.root), converted)
+
+    @POSIX_ONLY
+    def test_a_kill_at_any_moment_leaves_each_file_whole(self):
+        # Many middling files, so that a kill lands in the middle of one.
+        for k in range(40):
+            path = os.path.join(self.root, "many", f"{k:02d}.txt")
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(cp932(JAPANESE) * (200 + 37 * k))
+            self.expected[os.path.relpath(os.fsencode(path), os.fsencode(self.root))] = True
+        before = snapshot(self.root)
+        rng = random.Random(11)
+        for round in range(12):
+            command = list(ARGS.launcher) + [ARGS.convert, "-j", "2", "tree"]
+            process = subprocess.Popen(command, cwd=self.work, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0.0, 0.08))
+            process.send_signal(signal.SIGKILL)
+            process.wait()
+            self.check_tree(before, allow_partial=True)
+        result = run(ARGS.convert, "--json", "tree", cwd=self.work)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.check_tree(before)
+        self.assertEqual(snapshot(self.root), {n: (self.converted(before, n) if self.expected[n]
+                                                   else d) for n, d in before.items()})
+
+    @POSIX_ONLY
+    def test_a_signal_ends_the_run_with_every_file_whole_and_no_temporary_file(self):
+        with open(os.path.join(self.root, "sjis", "huge.txt"), "wb") as f:
+            f.write(cp932(JAPANESE) * 60000)  # about 60 MiB: still converting at the signal
+        self.expected[b"sjis/huge.txt"] = True
+        before = snapshot(self.root)
+        process = subprocess.Popen(list(ARGS.launcher) + [ARGS.convert, "-j", "1", "tree/sjis"],
+                                   cwd=self.work, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.PIPE)
+        time.sleep(0.25)
+        process.send_signal(signal.SIGTERM)
+        _, errors = process.communicate(timeout=60)
+        self.assertEqual(process.returncode, -signal.SIGTERM, errors)
+        self.assertIn(b"interrupted", errors)
+        self.check_tree(before)
+
+    @POSIX_ONLY
+    def test_a_full_disk_leaves_the_original(self):
+        disk = os.path.join(self.work, "disk")
+        os.makedirs(disk)
+        mounted = os.geteuid() == 0 and subprocess.run(
+            ["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk], capture_output=True
+        ).returncode == 0
+        try:
+            original = cp932(JAPANESE) * 600  # 600 KiB, about 900 KiB as UTF-8
+            with open(os.path.join(disk, "big.txt"), "wb") as f:
+                f.write(original)
+            limit = []
+            if not mounted:
+                # No tmpfs to fill: a file size limit fails the writes alike.
+                limit = ["sh", "-c", "trap '' XFSZ; ulimit -f 800; exec \"$@\"", "limit"]
+            result = subprocess.run(limit + list(ARGS.launcher) + [ARGS.convert, "--json", disk],
+                                    capture_output=True)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            entry = json_lines(result.stdout)[0]
+            self.assertEqual(entry["action"], "error")
+            self.assertRegex(entry["reason"], "No space left on device|File too large")
+            self.assertEqual(read(os.path.join(disk, "big.txt")), original)
+            self.assertEqual(os.listdir(disk), ["big.txt"])
+        finally:
+            if mounted:
+                subprocess.run(["umount", disk], check=True)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + UNITTEST_ARGS, verbosity=2)
