@@ -9,7 +9,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/release}
+build=$(cd "${1:-$root/build/release}" && pwd)
 files=${FILES:-10000}
 runs=${RUNS:-5}
 for program in codepage-guess codepage-scan codepage-convert; do
