@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -71,23 +70,6 @@ cpg_status explain(const std::uint8_t* data, std::uint32_t length,
   }
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-
-cpg_status guessOpenFile(std::FILE* opened, int* code_page) noexcept {
-  const std::unique_ptr<std::FILE, FileCloser> file(opened);
-  if (file == nullptr) return CPG_ERROR_NOT_ACCESSIBLE;
-  const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[CPG_INPUT_LIMIT]);
-  if (buffer == nullptr) return CPG_ERROR_OUT_OF_MEMORY;
-  // One request, as the command line makes: end of file and a read error
-  // both end the input.
-  const std::size_t size = std::fread(buffer.get(), 1, CPG_INPUT_LIMIT, file.get());
-  if (size == 0) return CPG_ERROR_NO_BYTES;
-  *code_page = guess(buffer.get(), static_cast<std::uint32_t>(size));
-  return CPG_OK;
-}
-
 }  // namespace
 
 struct cpg_stream {
@@ -111,20 +93,6 @@ int cpg_guess_rule(const void* data, size_t size, cpg_rule* rule) {
   if (rule != nullptr) *rule = ruleOf(decision.rule);
   return my::codePageOf(decision.verdict);
 }
-
-cpg_status cpg_guess_file(const char* path, int* code_page) {
-  if (code_page != nullptr) *code_page = CPG_UNDECIDED;
-  if (path == nullptr || code_page == nullptr) return CPG_ERROR_INVALID_ARGUMENT;
-  return guessOpenFile(std::fopen(path, "rb"), code_page);
-}
-
-#ifdef _WIN32
-cpg_status cpg_guess_file_w(const wchar_t* path, int* code_page) {
-  if (code_page != nullptr) *code_page = CPG_UNDECIDED;
-  if (path == nullptr || code_page == nullptr) return CPG_ERROR_INVALID_ARGUMENT;
-  return guessOpenFile(_wfopen(path, L"rb"), code_page);
-}
-#endif
 
 cpg_stream* cpg_stream_new(void) {
   std::unique_ptr<cpg_stream> stream(new (std::nothrow) cpg_stream);

@@ -2,7 +2,7 @@
 // has been seen to support it.
 #include <immintrin.h>
 
-#include "encoding/x86/vector_rules.hpp"
+#include "encoding/vector_rules.hpp"
 
 namespace my {
 inline namespace codepage_guess {

@@ -1,6 +1,6 @@
 #include <emmintrin.h>
 
-#include "encoding/x86/vector_rules.hpp"
+#include "encoding/vector_rules.hpp"
 
 namespace my {
 inline namespace codepage_guess {
