@@ -23,6 +23,8 @@ extern const Kernels kPortableKernels;
 #if defined(CODEPAGE_GUESS_X86_KERNELS)
 extern const Kernels kSSE2Kernels;
 extern const Kernels kAVX2Kernels;
+#elif defined(__wasm_simd128__)
+extern const Kernels kSIMD128Kernels;  // the whole module is built for it
 #endif
 
 namespace {
@@ -76,6 +78,8 @@ bool processorRunsAVX2() noexcept {
 const Kernels& chooseKernels() noexcept {
 #if defined(CODEPAGE_GUESS_X86_KERNELS)
   return processorRunsAVX2() ? kAVX2Kernels : kSSE2Kernels;
+#elif defined(__wasm_simd128__)
+  return kSIMD128Kernels;
 #else
   return kPortableKernels;
 #endif
@@ -93,6 +97,8 @@ std::vector<const Kernels*> runnableKernels() {
 #if defined(CODEPAGE_GUESS_X86_KERNELS)
   if (processorRunsAVX2()) kernels.push_back(&kAVX2Kernels);
   kernels.push_back(&kSSE2Kernels);
+#elif defined(__wasm_simd128__)
+  kernels.push_back(&kSIMD128Kernels);
 #endif
   kernels.push_back(&kPortableKernels);
   return kernels;
