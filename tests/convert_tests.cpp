@@ -87,6 +87,9 @@ TEST(Cp932Decoder, GivesTheSameInAnyPieces) {
 // each code, and whether it encodes back to itself, must agree.
 struct SystemCodePage {
 #if defined(_WIN32)
+  bool available() const {
+    return true;
+  }
   std::u16string decode(const std::string& code) const {
     wchar_t wide[4];
     const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, code.data(),
@@ -106,8 +109,12 @@ struct SystemCodePage {
       : toUnicode_(iconv_open("UTF-16LE", "CP932")),
         fromUnicode_(iconv_open("CP932", "UTF-16LE")) {}
   ~SystemCodePage() {
-    iconv_close(toUnicode_);
-    iconv_close(fromUnicode_);
+    if (toUnicode_ != iconv_t(-1)) iconv_close(toUnicode_);
+    if (fromUnicode_ != iconv_t(-1)) iconv_close(fromUnicode_);
+  }
+  // A C library without its conversion modules (an emulated one) has none.
+  bool available() const {
+    return toUnicode_ != iconv_t(-1) && fromUnicode_ != iconv_t(-1);
   }
   std::u16string decode(const std::string& code) const {
     char out[16];
@@ -143,6 +150,7 @@ struct SystemCodePage {
 
 TEST(Cp932Table, AgreesWithTheSystemsCodePage932) {
   const SystemCodePage system;
+  if (!system.available()) GTEST_SKIP() << "this system's iconv has no CP932";
   ASSERT_EQ(system.decode("\x82\xA0"), u"\u3042") << "the system has no code page 932";
   std::vector<std::string> differences;
   for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
