@@ -25,6 +25,44 @@ else()
   install(FILES README.md LICENSE DESTINATION ${doc_dir} COMPONENT tool)
 endif()
 
+# The editors' plug-ins, where Debian's Vim, Neovim and Emacs find them
+# (packadd codepage-guess; (codepage-guess-mode 1)); on Windows, in the zip.
+set(vim_files plugin/codepage_guess.vim autoload/codepage_guess.vim doc/codepage-guess.txt)
+# :help needs a tags file: every *tag* the help file defines.
+file(STRINGS editors/vim/doc/codepage-guess.txt help_lines REGEX "\\*[^* \t]+\\*")
+set(help_tags)
+foreach(line IN LISTS help_lines)
+  string(REGEX MATCHALL "\\*[^* \t]+\\*" tags "${line}")
+  foreach(tag IN LISTS tags)
+    string(REGEX REPLACE "^\\*(.*)\\*$" "\\1" tag "${tag}")
+    list(APPEND help_tags "${tag}\tcodepage-guess.txt\t/*${tag}*")
+  endforeach()
+endforeach()
+list(SORT help_tags)
+list(JOIN help_tags "\n" help_tags)
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/vim-tags "${help_tags}\n")
+if(WIN32)
+  set(vim_dirs editors/vim)
+  set(emacs_dir editors/emacs)
+else()
+  set(vim_dirs ${CMAKE_INSTALL_DATAROOTDIR}/vim/vimfiles/pack/codepage-guess/opt/codepage-guess
+               ${CMAKE_INSTALL_DATAROOTDIR}/nvim/site/pack/codepage-guess/opt/codepage-guess)
+  set(emacs_dir ${CMAKE_INSTALL_DATAROOTDIR}/emacs/site-lisp)
+endif()
+foreach(vim_dir IN LISTS vim_dirs)
+  foreach(file IN LISTS vim_files)
+    get_filename_component(folder ${file} DIRECTORY)
+    install(FILES editors/vim/${file} DESTINATION ${vim_dir}/${folder} COMPONENT tool)
+  endforeach()
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vim-tags DESTINATION ${vim_dir}/doc RENAME tags
+    COMPONENT tool)
+endforeach()
+install(FILES editors/emacs/codepage-guess.el DESTINATION ${emacs_dir} COMPONENT tool)
+if(CODEPAGE_GUESS_DEBIAN)
+  install(FILES editors/emacs/50codepage-guess.el DESTINATION /etc/emacs/site-start.d
+    COMPONENT tool)
+endif()
+
 install(TARGETS codepage_guess_shared codepage_guess_static EXPORT codepage_guess
   RUNTIME DESTINATION ${bin_dir} COMPONENT library
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT dev
@@ -138,6 +176,8 @@ else()
   # codepage-guess is static; codepage-scan and codepage-convert take the C
   # and C++ runtimes, which dpkg-shlibdeps finds.
   set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
+  # The Emacs start-up file is the administrator's to change.
+  set(CPACK_DEBIAN_TOOL_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/conffiles)
 
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libcodepage-guess${PROJECT_VERSION_MAJOR})
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
@@ -180,7 +220,7 @@ else()
     set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "libc6 (>= 2.33), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)")
     set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS OFF)
-    set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS ${CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS})
+    set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11)")
   endif()
   foreach(component TOOL LIBRARY DEV)
     string(JOIN "" CPACK_DEBIAN_${component}_DESCRIPTION ${CPACK_DEBIAN_${component}_DESCRIPTION})
