@@ -55,15 +55,15 @@ bool Decoder::decode(const std::uint8_t* data, std::size_t size, std::string& ou
       const std::uint8_t lead = lead_;
       lead_ = 0;
       const std::uint16_t c = characterOf(lead, b);
+      const unsigned code = 256u * lead + b;
       if (c == 0) {
-        return isTrail(b) ? fail(offset_ - 1, "code %04X at byte %llu has no character in CP932",
-                                 lead << 8 | b)
-                          : fail(offset_ - 1, "lead byte %02X at byte %llu has no trail", lead);
+        return isTrail(b)
+                   ? fail(offset_ - 1, "code %04X at byte %llu has no character in CP932", code)
+                   : fail(offset_ - 1, "lead byte %02X at byte %llu has no trail", lead);
       }
       if (!encodesBack(lead, b))
         return fail(offset_ - 1,
-                    "code %04X at byte %llu is a duplicate that would not convert back",
-                    lead << 8 | b);
+                    "code %04X at byte %llu is a duplicate that would not convert back", code);
       appendUTF8(out, c);
     } else if (b == 0) {
       return fail(offset_, "byte %02X at byte %llu: a NUL byte", b);
