@@ -20,7 +20,7 @@ runs = subprocess.run(
 medians = {
     b["run_name"]: b["bytes_per_second"]
     for b in json.loads(runs.stdout)["benchmarks"]
-    if b.get("aggregate_name") == "median"
+    if b.get("aggregate_name") == "median" and "bytes_per_second" in b  # not the load/ timings
 }
 print(f"{'benchmark':28} {'MB/s':>9} {'x plain loop':>13}")
 for name, rate in medians.items():
