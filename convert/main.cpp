@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,7 +12,7 @@
 #include "codepage_guess.h"
 #include "convert/cp932.hpp"
 #include "convert/replacement.hpp"
-#include "trees/in_order.hpp"
+#include "trees/each_entry.hpp"
 #include "trees/input_file.hpp"
 #include "trees/options.hpp"
 #include "trees/report.hpp"
@@ -359,28 +358,17 @@ int main(int argc, char** argv) {
       report(path, failed(error.message()));
   }
 
-  const unsigned threads = options.jobs != 0 ? options.jobs : trees::processorsAvailable();
   const bool terminal = trees::standardErrorIsATerminal();
   trees::Progress progress(terminal);
-  std::vector<std::unique_ptr<std::uint8_t[]>> buffers(threads);
-  for (auto& buffer : buffers)
-    buffer.reset(new std::uint8_t[CPG_INPUT_LIMIT]);
-  std::size_t done = 0;
-  trees::runInOrder<Result>(
-      entries.size(), threads,
-      [&](std::size_t i, unsigned worker) {
-        return convertFile(entries[i], settings, buffers[worker].get());
+  trees::forEachEntry<Result>(
+      entries, trees::threadsToUse(options), CPG_INPUT_LIMIT, progress, written,
+      [&](const trees::Entry& entry, std::uint8_t* buffer) {
+        return convertFile(entry, settings, buffer);
       },
-      [&](std::size_t i, Result result) {
-        progress.clear();
-        report(entries[i].path, result);
-        ++done;
-      },
-      [&] { progress.update(done, entries.size(), written); });
-  progress.clear();
+      [&](const trees::Entry& entry, const Result& result) { report(entry.path, result); });
   const bool outputWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
 
-  if (options.summary == 1 || (options.summary == -1 && terminal)) {
+  if (trees::wantsSummary(options, terminal)) {
     std::fprintf(
         stderr,
         "%zu files: %zu %s, %zu left alone, %zu skipped, %zu failed; %s of UTF-8 in %.2f s\n",

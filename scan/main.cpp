@@ -2,12 +2,11 @@
 // decision of codepage-guess, one line per file.
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "codepage_guess.h"
-#include "trees/in_order.hpp"
+#include "trees/each_entry.hpp"
 #include "trees/input_file.hpp"
 #include "trees/options.hpp"
 #include "trees/report.hpp"
@@ -226,33 +225,23 @@ int main(int argc, char** argv) {
   trees::WalkOptions walkOptions;
   walkOptions.followLinks = options.followLinks;
   const std::vector<trees::Entry> entries = trees::walk(trees::pathsToWalk(options), walkOptions);
-  const unsigned threads = options.jobs != 0 ? options.jobs : trees::processorsAvailable();
   const bool terminal = trees::standardErrorIsATerminal();
   trees::Progress progress(terminal);
-  std::vector<std::unique_ptr<std::uint8_t[]>> buffers(threads);
-  for (auto& buffer : buffers)
-    buffer.reset(new std::uint8_t[CPG_INPUT_LIMIT]);
-
   Tally tally;
-  std::size_t done = 0;
-  trees::runInOrder<Finding>(
-      entries.size(), threads,
-      [&](std::size_t i, unsigned worker) {
-        return examine(entries[i], options.followLinks, explain, buffers[worker].get());
+  trees::forEachEntry<Finding>(
+      entries, trees::threadsToUse(options), CPG_INPUT_LIMIT, progress, tally.examined,
+      [&](const trees::Entry& entry, std::uint8_t* buffer) {
+        return examine(entry, options.followLinks, explain, buffer);
       },
-      [&](std::size_t i, Finding finding) {
-        progress.clear();
+      [&](const trees::Entry& entry, const Finding& finding) {
         const std::string line =
-            options.json ? jsonLine(entries[i], finding) : humanLine(entries[i], finding);
+            options.json ? jsonLine(entry, finding) : humanLine(entry, finding);
         std::fwrite(line.data(), 1, line.size(), stdout);
         tally.add(finding);
-        ++done;
-      },
-      [&] { progress.update(done, entries.size(), tally.examined); });
-  progress.clear();
+      });
   const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
 
-  if (options.summary == 1 || (options.summary == -1 && terminal)) {
+  if (trees::wantsSummary(options, terminal)) {
     std::fprintf(stderr,
                  "%zu files: %zu UTF-8, %zu Shift_JIS, %zu undecided, %zu empty; %zu skipped, "
                  "%zu could not be read; %s examined in %.2f s\n",

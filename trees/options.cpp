@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "trees/report.hpp"
 #include "trees/walk.hpp"
 
 #if defined(_WIN32)
@@ -69,6 +70,14 @@ std::vector<std::filesystem::path> pathsToWalk(const Options& options) {
     paths.emplace_back(".");
   }
   return paths;
+}
+
+unsigned threadsToUse(const Options& options) {
+  return options.jobs != 0 ? options.jobs : processorsAvailable();
+}
+
+bool wantsSummary(const Options& options, bool terminal) {
+  return options.summary == 1 || (options.summary == -1 && terminal);
 }
 
 }  // namespace trees

@@ -29,4 +29,10 @@ std::string parseOptions(int argc, char** argv, Options& options,
 // when there are none of either.
 std::vector<std::filesystem::path> pathsToWalk(const Options& options);
 
+// -j, or the processors available.
+unsigned threadsToUse(const Options& options);
+
+// --summary, --no-summary, or whether standard error is a terminal.
+bool wantsSummary(const Options& options, bool terminal);
+
 }  // namespace trees
