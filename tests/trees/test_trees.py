@@ -225,6 +225,17 @@ class Scan(Tree):
         self.assertTrue(all(n.startswith(b"sjis/") for n in named[12:]))
         self.assertEqual(len(named), 12 + len([n for n in self.expected if n.startswith(b"sjis/")]))
 
+    def test_a_japanese_name_on_the_command_line_reaches_both_programs(self):
+        name = os.path.join("tree", "names", "日本語の名前.txt")
+        scan = run(ARGS.scan, "--json", name, cwd=self.work)
+        self.assertEqual(scan.returncode, 0, scan.stderr)
+        [entry] = json_lines(scan.stdout)
+        self.assertEqual(entry["code_page"], 932)
+        convert = run(ARGS.convert, "--dry-run", "--json", name, cwd=self.work)
+        self.assertEqual(convert.returncode, 0, convert.stderr)
+        [entry] = json_lines(convert.stdout)
+        self.assertEqual(entry["action"], "would_convert")
+
     @POSIX_ONLY
     def test_links_followed_when_asked_and_loops_noticed(self):
         result = run(ARGS.scan, "-L", "--json", "tree/links", cwd=self.work)
