@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "api/rule_of.hpp"
 #include "encoding/candidates.hpp"
 #include "encoding/conjecture.hpp"
 
@@ -39,25 +40,13 @@ static_assert(sizeof(cpg_explanation) == kFirstExplanationSize &&
               offsetof(cpg_explanation, examined) == 12 &&
               offsetof(cpg_explanation, candidates) == 16);
 
-cpg_rule ruleOf(my::Rule rule) noexcept {
-  switch (rule) {
-    case my::Rule::OnlyErrorFree:
-      return CPG_RULE_ONLY_ERROR_FREE;
-    case my::Rule::BestScore:
-      return CPG_RULE_BEST_SCORE;
-    case my::Rule::Undecided:
-      break;
-  }
-  return CPG_RULE_UNDECIDED;
-}
-
 // Only an allocation can fail: the names are the library's own.
 cpg_status explain(const std::uint8_t* data, std::uint32_t length,
                    cpg_explanation& explanation) noexcept {
   try {
     const my::Explanation found = my::explainByDigesters(my::candidateNames(), data, length);
     explanation.code_page = my::codePageOf(found.verdict);
-    explanation.rule = static_cast<std::uint32_t>(ruleOf(found.rule));
+    explanation.rule = static_cast<std::uint32_t>(api::ruleOf(found.rule));
     explanation.examined = length;
     for (std::size_t i = 0; i < my::kCandidates.size(); ++i) {
       explanation.candidates[i].code_page = my::kCandidates[i].codePage;
@@ -90,7 +79,7 @@ int cpg_guess(const void* data, size_t size) {
 int cpg_guess_rule(const void* data, size_t size, cpg_rule* rule) {
   const my::Decision decision =
       decide(static_cast<const std::uint8_t*>(data), examined(data, size));
-  if (rule != nullptr) *rule = ruleOf(decision.rule);
+  if (rule != nullptr) *rule = api::ruleOf(decision.rule);
   return my::codePageOf(decision.verdict);
 }
 

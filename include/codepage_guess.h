@@ -191,6 +191,117 @@ typedef struct cpg_explanation {
  */
 CPG_API cpg_status cpg_explain(const void *data, size_t size, cpg_explanation *explanation);
 
+/*
+ * Kinds: what the bytes are, beside the verdict. The verdict answers an
+ * editor that has already decided a file is text and asks which of two
+ * encodings it is in; the kind says what the bytes are, so that a binary is
+ * not called Shift_JIS and valid UTF-8 is called UTF-8 whatever the score
+ * says. The rules, in order:
+ *
+ *  - no bytes: CPG_KIND_EMPTY;
+ *  - a byte order mark of UTF-16 or UTF-32 followed by well-formed units of
+ *    that encoding: CPG_KIND_UTF16LE ... CPG_KIND_UTF32BE;
+ *  - a NUL byte among the first 8,192: CPG_KIND_BINARY, as git and grep
+ *    decide;
+ *  - no byte from 80 up: CPG_KIND_ISO_2022_JP when JIS escape sequences
+ *    switch to a Japanese character set (and every escape is one of them),
+ *    CPG_KIND_ASCII otherwise;
+ *  - well-formed UTF-8 (shortest forms, no surrogates, nothing above
+ *    U+10FFFF), with or without its byte order mark: CPG_KIND_UTF8;
+ *  - well-formed EUC-JP that reads as Japanese: CPG_KIND_EUC_JP;
+ *  - otherwise the Shift_JIS reading must read as Japanese (the score against
+ *    the profile of Japanese text, and no more than one character in eight
+ *    between the ASCII letters of a word, where accented Latin letters sit);
+ *    then lines that are well-formed multi-byte UTF-8 beside lines that only
+ *    Shift_JIS reads make CPG_KIND_MIXED, and Shift_JIS without any such line
+ *    CPG_KIND_SHIFT_JIS;
+ *  - anything else is CPG_KIND_UNKNOWN: Latin-1 and other single-byte text,
+ *    broken text of any kind.
+ *
+ * README.md gives the figures these rules were measured on.
+ */
+typedef enum cpg_kind {
+  CPG_KIND_EMPTY = 0,
+  CPG_KIND_ASCII = 1,
+  CPG_KIND_UTF8 = 2,
+  CPG_KIND_UTF16LE = 3,
+  CPG_KIND_UTF16BE = 4,
+  CPG_KIND_UTF32LE = 5,
+  CPG_KIND_UTF32BE = 6,
+  CPG_KIND_SHIFT_JIS = 7,
+  CPG_KIND_EUC_JP = 8,
+  CPG_KIND_ISO_2022_JP = 9,
+  CPG_KIND_MIXED = 10,
+  CPG_KIND_BINARY = 11,
+  CPG_KIND_UNKNOWN = 12
+} cpg_kind;
+
+/*
+ * The name of a kind, as the JSON of codepage-scan and every binding write
+ * it: "empty", "ascii", "utf-8", "utf-16le", "utf-16be", "utf-32le",
+ * "utf-32be", "shift_jis", "euc-jp", "iso-2022-jp", "mixed", "binary",
+ * "unknown". A static string; NULL for a value that is no kind.
+ */
+CPG_API const char *cpg_kind_name(int kind);
+
+/* In cpg_description.flags: the bytes are the start of a longer input, so a
+   character cut short by their end is no error. */
+#define CPG_DESCRIBE_START_ONLY 1u
+
+/*
+ * What the bytes are: 64 bytes, laid out alike on every platform, growing
+ * only at the end as cpg_explanation does. The caller sets `size` to
+ * sizeof(cpg_description) and `flags` before the call.
+ */
+typedef struct cpg_description {
+  uint32_t size;      /* in: the caller's size; out: bytes filled */
+  uint32_t flags;     /* in: CPG_DESCRIBE_START_ONLY or 0 */
+  uint32_t kind;      /* a cpg_kind */
+  int32_t code_page;  /* the verdict, as cpg_guess() gives it */
+  uint32_t rule;      /* a cpg_rule: what decided the verdict */
+  uint32_t bom;       /* 1 when a byte order mark starts the bytes */
+  uint32_t ambiguous; /* 1 when the bytes are valid UTF-8 and valid Shift_JIS
+                         and hold non-ASCII: the verdict rests on the score */
+  uint32_t reserved;  /* 0 */
+  uint64_t examined;  /* bytes classified */
+  uint64_t utf8_line; /* the first line (from 1) that is well-formed
+                         multi-byte UTF-8, 0 if none: where mixed text
+                         turns to UTF-8 */
+  uint64_t sjis_line; /* the first line that only Shift_JIS reads, 0 if none */
+  double score;       /* the Shift_JIS reading's score as Japanese text, 0 to
+                         1, from its first 16,384 non-ASCII characters */
+} cpg_description;
+
+/*
+ * Describes the first min(size, CPG_INPUT_LIMIT) bytes at `data` (NULL counts
+ * as empty): they are the whole input unless `flags` says otherwise or `size`
+ * is over the limit. Fills *description as said above and returns CPG_OK,
+ * or CPG_ERROR_INVALID_ARGUMENT when `description` is NULL or its `size` is
+ * smaller than 64, leaving it as it was. The verdict is always cpg_guess()'s.
+ * It neither allocates nor fails otherwise.
+ */
+CPG_API cpg_status cpg_describe(const void *data, size_t size, cpg_description *description);
+
+/*
+ * The same classification of an input of any length fed in pieces, as a
+ * program that rewrites whole files needs: the kind covers every byte fed,
+ * the verdict the first CPG_INPUT_LIMIT of them. A classifier keeps a few
+ * kilobytes whatever it is fed. The calls follow cpg_stream's: NULL from
+ * cpg_classifier_new() when out of memory, feeding NULL or 0 bytes adds
+ * nothing, and cpg_classifier_free(NULL) does nothing.
+ * cpg_classifier_finish() describes what was fed so far (a whole input,
+ * unless `flags` says CPG_DESCRIBE_START_ONLY) and leaves the classifier
+ * usable; its results are cpg_describe()'s on the same bytes where those fit
+ * within CPG_INPUT_LIMIT.
+ */
+typedef struct cpg_classifier cpg_classifier;
+
+CPG_API cpg_classifier *cpg_classifier_new(void);
+CPG_API void cpg_classifier_feed(cpg_classifier *classifier, const void *data, size_t size);
+CPG_API cpg_status cpg_classifier_finish(const cpg_classifier *classifier,
+                                         cpg_description *description);
+CPG_API void cpg_classifier_free(cpg_classifier *classifier);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,482 @@
+#include <cstring>
+
+#include "encoding/kinds.hpp"
+#include "encoding/profiles.hpp"
+#include "encoding/sjis_assigned.hpp"
+
+namespace my {
+inline namespace codepage_guess {
+namespace {
+
+constexpr bool isAsciiLetter(std::uint8_t b) noexcept {
+  return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+
+// The Shift_JIS code of a JIS X 0208 code given as its two EUC-JP bytes, so
+// that the evidence of both readings is counted alike.
+constexpr std::uint16_t shiftJISOfEUC(std::uint8_t first, std::uint8_t second) noexcept {
+  const unsigned row = first - 0xA0u, column = second - 0xA0u;  // both from 1 to 94
+  const unsigned lead = (row + 1) / 2 + (row <= 62 ? 0x80u : 0xC0u);
+  const unsigned trail = row % 2 == 1 ? column + (column <= 63 ? 0x3Fu : 0x40u) : column + 0x9Eu;
+  return static_cast<std::uint16_t>(lead << 8 | trail);
+}
+
+// Counts one character of the Shift_JIS reading (`code` a double-byte code,
+// or a half-width katakana byte) into the evidence.
+void countCharacter(JapaneseEvidence& e, unsigned code) noexcept {
+  ++e.characters;
+  if (code < 0x100) {
+    ++e.halfWidth;
+    ++e.histogram[code];
+    return;
+  }
+  const unsigned lead = code >> 8, trail = code & 0xFF;
+  ++e.histogram[lead];
+  ++e.histogram[trail];
+  if (lead <= 0x9F) ++e.lowLeads;
+  if (!isAssignedSJIS(lead, trail) || (lead >= 0xF0 && lead <= 0xF9)) {
+    ++e.unassigned;  // no character, or a user-defined one
+  } else if ((lead == 0x82 && trail >= 0x9F) || (lead == 0x83 && trail <= 0x96) || code == 0x815B) {
+    ++e.kana;  // hiragana 829F-82F1, katakana 8340-8396, the long vowel mark
+  } else if (code >= 0x889F && lead != 0x87 &&
+             (lead <= 0xEA || lead == 0xED || lead == 0xEE || lead >= 0xFA)) {
+    ++e.kanji;  // levels 1 and 2 of JIS X 0208, the NEC-selected and IBM extensions
+  }
+}
+
+}  // namespace
+
+const char* kindName(Kind kind) noexcept {
+  switch (kind) {
+    case Kind::Empty:
+      return "empty";
+    case Kind::ASCII:
+      return "ascii";
+    case Kind::UTF8:
+      return "utf-8";
+    case Kind::UTF16LE:
+      return "utf-16le";
+    case Kind::UTF16BE:
+      return "utf-16be";
+    case Kind::UTF32LE:
+      return "utf-32le";
+    case Kind::UTF32BE:
+      return "utf-32be";
+    case Kind::ShiftJIS:
+      return "shift_jis";
+    case Kind::EUCJP:
+      return "euc-jp";
+    case Kind::ISO2022JP:
+      return "iso-2022-jp";
+    case Kind::Mixed:
+      return "mixed";
+    case Kind::Binary:
+      return "binary";
+    case Kind::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+ByteOrderMark byteOrderMarkOf(const std::uint8_t* data, std::size_t length) noexcept {
+  const auto startsWith = [&](const char* mark, std::size_t size) {
+    return length >= size && std::memcmp(data, mark, size) == 0;
+  };
+  // UTF-32LE's mark begins as UTF-16LE's does: the longer one first.
+  if (startsWith("\xFF\xFE\x00\x00", 4)) return ByteOrderMark::UTF32LE;
+  if (startsWith("\x00\x00\xFE\xFF", 4)) return ByteOrderMark::UTF32BE;
+  if (startsWith("\xEF\xBB\xBF", 3)) return ByteOrderMark::UTF8;
+  if (startsWith("\xFF\xFE", 2)) return ByteOrderMark::UTF16LE;
+  if (startsWith("\xFE\xFF", 2)) return ByteOrderMark::UTF16BE;
+  return ByteOrderMark::None;
+}
+
+std::size_t byteOrderMarkLength(ByteOrderMark mark) noexcept {
+  switch (mark) {
+    case ByteOrderMark::None:
+      return 0;
+    case ByteOrderMark::UTF8:
+      return 3;
+    case ByteOrderMark::UTF16LE:
+    case ByteOrderMark::UTF16BE:
+      return 2;
+    case ByteOrderMark::UTF32LE:
+    case ByteOrderMark::UTF32BE:
+      break;
+  }
+  return 4;
+}
+
+double japaneseScore(const JapaneseEvidence& evidence) noexcept {
+  return cosineSimilarity(evidence.histogram, ProfileSJIS);
+}
+
+bool readsAsJapanese(const JapaneseEvidence& e, Reading reading) noexcept {
+  const std::uint32_t japanese = e.kana + e.kanji + e.halfWidthWords;
+  if (e.characters == 0) return false;
+  // Latin text read as Shift_JIS or EUC-JP: accented letters turn into
+  // characters between the other letters of their words, into codes without a
+  // character, and into symbols, full-width letters and box drawing, rarely
+  // into kana or kanji.
+  if (e.betweenLetters * 8 > e.characters || e.unassigned * 8 > e.characters ||
+      japanese * 4 < e.characters)
+    return false;
+  // Korean and Chinese in EUC read as kanji alone: EUC-JP needs its kana.
+  if (reading == Reading::EUCJP && e.kana == 0) return false;
+  if (japaneseScore(e) >= 0.1) return true;
+  // Short Japanese (a name, a word in a comment) scores low against a profile
+  // of prose: kana and kanji, none of them inside a Latin word, decide it.
+  return e.betweenLetters == 0 && e.unassigned == 0 && 2 * japanese >= e.characters &&
+         (e.kana != 0 ||
+          (2 * e.kanjiWithLetterTrails <= e.kanji && 2 * e.smallLetterPairs <= e.kanji));
+}
+
+bool Classifier::StrictUTF8::step(std::uint8_t b) noexcept {
+  completed = false;
+  bool fine = true;
+  if (need != 0) {
+    if (b >= low && b <= high) {
+      low = 0x80;
+      high = 0xBF;
+      completed = --need == 0;
+      return true;
+    }
+    need = 0;
+    low = 0x80;
+    high = 0xBF;
+    fine = false;  // and the byte starts afresh
+  }
+  if (b < 0x80) return fine;
+  if (b >= 0xC2 && b <= 0xDF) {
+    need = 1;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    need = 2;
+    if (b == 0xE0) low = 0xA0;   // no overlong forms
+    if (b == 0xED) high = 0x9F;  // no surrogates
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    need = 3;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return false;  // 80-C1, F5-FF
+  }
+  return fine;
+}
+
+void Classifier::JapaneseReading::ascii(std::uint8_t b) noexcept {
+  const bool letter = isAsciiLetter(b);
+  endHalfWidthRun();
+  if ((latinIfASCII_ || (latinIfLetter_ && letter)) && sampling()) ++evidence.betweenLetters;
+  latinIfASCII_ = latinIfLetter_ = false;
+  letterBefore_ = letter;
+}
+
+void Classifier::JapaneseReading::begin() noexcept {
+  startedAfterLetter_ = letterBefore_;
+  letterBefore_ = latinIfASCII_ = latinIfLetter_ = false;  // a character beside another
+}
+
+void Classifier::JapaneseReading::end(unsigned code) noexcept {
+  const std::uint32_t kanji = evidence.kanji;
+  const unsigned lead = code >> 8, trail = code & 0xFF;
+  // Katakana trails are mostly letters (テスト is 83 65 83 58 83 67): they
+  // say nothing of Latin words.
+  const bool letterTrail =
+      code >= 0x100 && lead != 0x83 && isAsciiLetter(static_cast<std::uint8_t>(trail));
+  if (sampling()) {
+    countCharacter(evidence, code);
+    if (letterTrail && evidence.kanji != kanji) ++evidence.kanjiWithLetterTrails;
+    if (lead >= 0xE0 && trail < 0x80) ++evidence.smallLetterPairs;
+  }
+  // Two accented small letters in a row (E0-FF in every Latin set) read as
+  // one character of lead E0 up and trail E0 up.
+  const bool twoSmallLetters = lead >= 0xE0 && trail >= 0xE0;
+  latinIfASCII_ = startedAfterLetter_ && (letterTrail || twoSmallLetters);
+  latinIfLetter_ = startedAfterLetter_ || twoSmallLetters;
+  // A trail that is a letter continues the word, as the letter it was.
+  letterBefore_ = letterTrail;
+  // Half-width katakana come in words, and a word of them rarely lacks one
+  // of ｰ and ｱ-ｿ (B0-BF); accented capitals and Cyrillic letters (C0-DF in
+  // the single-byte sets) come alone or in runs without them.
+  if (code >= 0x100) return endHalfWidthRun();
+  ++halfWidthRun_;
+  halfWidthKana_ = halfWidthKana_ || (code >= 0xB0 && code <= 0xBF);
+  if (halfWidthKana_ && halfWidthRun_ >= kHalfWidthWord && sampling()) {
+    // The run is a word from here on: all of it so far, then each one more.
+    evidence.halfWidthWords += halfWidthCounted_ ? 1 : halfWidthRun_;
+    halfWidthCounted_ = true;
+  }
+}
+
+void Classifier::JapaneseReading::end() noexcept {
+  if (sampling()) {
+    ++evidence.characters;
+    ++evidence.kanji;
+  }
+}
+
+void Classifier::JapaneseReading::breaks() noexcept {
+  broken = true;
+  endHalfWidthRun();
+  letterBefore_ = latinIfASCII_ = latinIfLetter_ = false;
+}
+
+void Classifier::JapaneseReading::finish() noexcept {
+  if (latinIfASCII_ && sampling()) ++evidence.betweenLetters;
+  latinIfASCII_ = latinIfLetter_ = false;
+}
+
+// The counter's rules: a byte that fails as a trail is an error, and is then
+// looked at afresh.
+bool Classifier::ShiftJISReading::step(std::uint8_t b) noexcept {
+  bool fine = true;
+  if (lead != 0) {
+    const unsigned code = unsigned{lead} << 8 | b;
+    lead = 0;
+    if (CounterSJIS::isTrail(b)) {
+      end(code);
+      return true;
+    }
+    breaks();
+    fine = false;
+  }
+  if (CounterSJIS::isLead(b)) {
+    begin();
+    lead = b;
+  } else if (CounterSJIS::isHalfWidthKatakana(b)) {
+    begin();
+    end(b);
+  } else if (b >= 0x80) {
+    breaks();
+    return false;
+  } else {
+    ascii(b);
+  }
+  return fine;
+}
+
+// JIS X 0208 as two bytes from A1 to FE, half-width katakana after 8E, JIS X
+// 0212 after 8F. Once broken the reading stops: only its validity is asked.
+void Classifier::EUCJPReading::step(std::uint8_t b) noexcept {
+  if (broken) return;
+  if (need != 0) {
+    const bool fits = first == 0x8E ? b >= 0xA1 && b <= 0xDF : b >= 0xA1 && b <= 0xFE;
+    if (!fits) return breaks();
+    if (--need != 0) return;
+    if (first == 0x8E) {
+      end(b);  // half-width katakana
+    } else if (first == 0x8F) {
+      end();  // JIS X 0212
+    } else {
+      end(shiftJISOfEUC(first, b));
+    }
+    return;
+  }
+  if (b < 0x80) return ascii(b);
+  if (b == 0x8E || (b >= 0xA1 && b <= 0xFE)) {
+    need = 1;
+  } else if (b == 0x8F) {
+    need = 2;
+  } else {
+    return breaks();
+  }
+  first = b;
+  begin();
+}
+
+// ESC ( B, ESC ( J, ESC ( I, ESC $ @, ESC $ B, ESC $ ( D, ESC $ ( O, ESC $ ( Q,
+// ESC $ ( P and ESC & @: the escapes of ISO-2022-JP and its extensions.
+void Classifier::ISO2022JP::step(std::uint8_t b) noexcept {
+  if (broken) return;
+  if (escape != 0) {
+    escapeBytes[escape - 1] = b;
+    ++escape;
+    const std::uint8_t first = escapeBytes[0];
+    if (escape == 2) {
+      if (first != '(' && first != '$' && first != '&') broken = true;
+      return;
+    }
+    const std::uint8_t second = escapeBytes[1];
+    if (escape == 3) {
+      if (first == '(' && (second == 'B' || second == 'J' || second == 'I')) {
+        doubleByte = false;
+        switched = switched || second != 'B';
+      } else if (first == '$' && (second == '@' || second == 'B')) {
+        doubleByte = switched = true;
+      } else if (first == '&' && second == '@') {
+        // announces JIS X 0208-1990, which an ESC $ B follows
+      } else if (first == '$' && second == '(') {
+        return;  // one more byte
+      } else {
+        broken = true;
+      }
+      escape = 0;
+      return;
+    }
+    if (b == 'D' || b == 'O' || b == 'Q' || b == 'P') {
+      doubleByte = switched = true;
+    } else {
+      broken = true;
+    }
+    escape = 0;
+    return;
+  }
+  if (b == 0x1B) {
+    if (halfPair) broken = true;
+    escape = 1;
+  } else if (doubleByte && b >= 0x21 && b <= 0x7E) {
+    halfPair = !halfPair;
+  } else if (halfPair) {
+    broken = true;
+  }
+}
+
+void Classifier::UnitReading::step(std::uint8_t b, ByteOrderMark mark) noexcept {
+  const bool wide = mark == ByteOrderMark::UTF32LE || mark == ByteOrderMark::UTF32BE;
+  const bool little = mark == ByteOrderMark::UTF16LE || mark == ByteOrderMark::UTF32LE;
+  bytes[filled++] = b;
+  if (filled < (wide ? 4 : 2)) return;
+  filled = 0;
+  std::uint32_t unit = 0;
+  for (int i = 0; i < (wide ? 4 : 2); ++i)
+    unit = little ? unit | std::uint32_t{bytes[i]} << (8 * i) : unit << 8 | bytes[i];
+  if (wide) {
+    if (unit > 0x10FFFF || (unit >= 0xD800 && unit <= 0xDFFF)) broken = true;
+    return;
+  }
+  const bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+  if (highSurrogate != low) broken = true;  // a surrogate without its other half
+  highSurrogate = high;
+}
+
+void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
+  if (fed_ < kVerdictLimit) {
+    const auto counted =
+        static_cast<std::uint32_t>(size < kVerdictLimit - fed_ ? size : kVerdictLimit - fed_);
+    verdictUTF8_.digest(data, counted);
+    verdictSJIS_.digest(data, counted);
+  }
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::uint8_t b = data[i];
+    if (!markKnown_) {
+      head_[fed_] = b;
+      ++fed_;
+      if (fed_ == sizeof head_) decideMark();
+      continue;
+    }
+    ++fed_;
+    step(b);
+  }
+}
+
+// The first four bytes wait for the mark to be known, then go through the
+// readings as every other byte.
+void Classifier::decideMark() noexcept {
+  const auto known = static_cast<std::size_t>(fed_);
+  mark_ = byteOrderMarkOf(head_, known);
+  markKnown_ = true;
+  fed_ = 0;
+  for (std::size_t i = 0; i < known; ++i) {
+    ++fed_;
+    step(head_[i]);
+  }
+}
+
+void Classifier::step(std::uint8_t b) noexcept {
+  const std::uint64_t at = fed_ - 1;
+  if (b == 0 && at < kBinaryWindow) nulEarly_ = true;
+  if (mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8 &&
+      at >= byteOrderMarkLength(mark_))
+    units_.step(b, mark_);
+  if (b >= 0x80) {
+    high_ = line_.high = true;
+  } else if (!high_) {
+    iso2022_.step(b);
+  }
+  if (!utf8_.step(b)) utf8Broken_ = line_.utf8Broken = true;
+  if (utf8_.completed) line_.utf8MultiByte = true;
+  if (!sjis_.step(b)) line_.sjisBroken = true;
+  euc_.step(b);
+  if (b == '\n') endLine();
+}
+
+void Classifier::endLine() noexcept {
+  if (line_.high) {
+    if (!line_.utf8Broken && line_.utf8MultiByte) {
+      if (utf8Lines_++ == 0) firstUTF8Line_ = lineNumber_;
+    } else if (line_.utf8Broken && !line_.sjisBroken) {
+      if (sjisLines_++ == 0) firstSJISLine_ = lineNumber_;
+    } else {
+      ++otherLines_;
+    }
+  }
+  line_ = Line{};
+  ++lineNumber_;
+}
+
+Description Classifier::finish(bool complete) const noexcept {
+  Classifier c = *this;
+  if (!c.markKnown_) c.decideMark();
+  if (complete) {
+    // A character cut short by the end of the input.
+    if (c.utf8_.need != 0) c.utf8Broken_ = c.line_.utf8Broken = true;
+    if (c.sjis_.lead != 0) c.sjis_.broken = c.line_.sjisBroken = true;
+    if (c.euc_.need != 0) c.euc_.broken = true;
+    if (c.iso2022_.escape != 0 || c.iso2022_.halfPair) c.iso2022_.broken = true;
+    if (c.units_.filled != 0 || c.units_.highSurrogate) c.units_.broken = true;
+  }
+  c.endLine();
+  c.sjis_.finish();
+  c.euc_.finish();
+
+  Description d;
+  d.decision = decideByCounters(verdictUTF8_, verdictSJIS_);
+  d.score = japaneseScore(c.sjis_.evidence);
+  d.utf8Line = c.firstUTF8Line_;
+  d.sjisLine = c.firstSJISLine_;
+  d.bom = c.mark_ != ByteOrderMark::None;
+  d.kind = c.kindOf();
+  d.ambiguous = c.high_ && !c.utf8Broken_ && !c.sjis_.broken;
+  return d;
+}
+
+Kind Classifier::kindOf() const noexcept {
+  if (fed_ == 0) return Kind::Empty;
+  switch (mark_) {
+    case ByteOrderMark::UTF16LE:
+      if (!units_.broken) return Kind::UTF16LE;
+      break;
+    case ByteOrderMark::UTF16BE:
+      if (!units_.broken) return Kind::UTF16BE;
+      break;
+    case ByteOrderMark::UTF32LE:
+      if (!units_.broken) return Kind::UTF32LE;
+      break;
+    case ByteOrderMark::UTF32BE:
+      if (!units_.broken) return Kind::UTF32BE;
+      break;
+    case ByteOrderMark::UTF8:
+    case ByteOrderMark::None:
+      break;
+  }
+  if (nulEarly_) return Kind::Binary;
+  if (!high_) return iso2022_.switched && !iso2022_.broken ? Kind::ISO2022JP : Kind::ASCII;
+  if (!utf8Broken_) return Kind::UTF8;
+  // Real Shift_JIS text is full of bytes EUC-JP never has (81-8D, 90-A0), so
+  // EUC-JP that reads as Japanese is taken for what it is first.
+  if (!euc_.broken) {
+    if (readsAsJapanese(euc_.evidence, Reading::EUCJP)) return Kind::EUCJP;
+    // Double-byte Shift_JIS has leads EUC-JP never has (81-8D, 90-9F), in its
+    // kana and most of its kanji: bytes that are all EUC-JP but hold double-byte
+    // characters are not Shift_JIS text.
+    const JapaneseEvidence& e = sjis_.evidence;
+    if (e.characters != e.halfWidth && e.lowLeads == 0) return Kind::Unknown;
+  }
+  if (!readsAsJapanese(sjis_.evidence, Reading::ShiftJIS)) return Kind::Unknown;
+  if (utf8Lines_ != 0 && sjisLines_ != 0 && otherLines_ == 0) return Kind::Mixed;
+  if (!sjis_.broken && utf8Lines_ == 0) return Kind::ShiftJIS;
+  return Kind::Unknown;
+}
+
+}  // namespace codepage_guess
+}  // namespace my
