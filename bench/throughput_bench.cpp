@@ -12,6 +12,7 @@
 #include "encoding/char_digester.hpp"
 #include "encoding/conjecture.hpp"
 #include "encoding/kernels.hpp"
+#include "encoding/kinds.hpp"
 #include "load_bench.hpp"
 
 // Throughput on 1 MiB inputs of each counter, each kernel of every instruction
@@ -96,6 +97,16 @@ void libraryCall(benchmark::State& state, const bench::Bytes* bytes) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4096);
 }
 
+// The classification beside the verdict, one-shot, on each input: what it
+// costs over cpg_guess (the conjecture above).
+void describe(benchmark::State& state, const bench::Bytes* bytes) {
+  for (auto _ : state) {
+    const my::Description d = my::describe(bytes->data(), lengthOf(*bytes), my::Extent::Start);
+    benchmark::DoNotOptimize(d);
+  }
+  setThroughput(state, *bytes);
+}
+
 void registerAll() {
   for (const char* input : {"japanese_utf8", "japanese_sjis"}) {
     benchmark::RegisterBenchmark((std::string("cpg_guess_4KiB/") + input).c_str(), libraryCall,
@@ -108,6 +119,7 @@ void registerAll() {
     benchmark::RegisterBenchmark(("counter_utf8" + suffix).c_str(), counter, "utf8", data);
     benchmark::RegisterBenchmark(("counter_sjis" + suffix).c_str(), counter, "sjis", data);
     benchmark::RegisterBenchmark(("conjecture" + suffix).c_str(), conjecture, data);
+    benchmark::RegisterBenchmark(("describe" + suffix).c_str(), describe, data);
     benchmark::RegisterBenchmark(("conjecture_by_digesters" + suffix).c_str(),
                                  conjectureByDigesters, data);
     for (const my::Kernels* kernels : my::runnableKernels()) {
@@ -116,6 +128,14 @@ void registerAll() {
                                    kernels->isErrorFreeUTF8, data);
       benchmark::RegisterBenchmark(("validate_sjis" + isa + suffix).c_str(), validate,
                                    kernels->isErrorFreeSJIS, data);
+      benchmark::RegisterBenchmark(
+          ("check_utf8_strictly" + isa + suffix).c_str(),
+          [kernels](benchmark::State& state, const bench::Bytes* input) {
+            for (auto _ : state)
+              benchmark::DoNotOptimize(kernels->checkUTF8Strictly(input->data(), lengthOf(*input)));
+            setThroughput(state, *input);
+          },
+          data);
       benchmark::RegisterBenchmark(("count_characters" + isa + suffix).c_str(), countCharacters,
                                    kernels, data);
     }

@@ -169,6 +169,7 @@ inline Mask overlongSeconds(const ByteClasses& c, const LeadsBefore& before) noe
 // byte. Up to the first error every byte from C0 up starts a sequence, so the
 // rule meets its first error exactly where the counter meets one; a sequence
 // cut by the end of the input reaches past `valid` and is no error.
+template <bool kStrict = false>
 class UTF8Validator {
  public:
   template <typename Block>
@@ -181,7 +182,8 @@ class UTF8Validator {
         lookBack(c.atLeastC0, before_.atLeastC0, 1) | lookBack(c.atLeastE0, before_.atLeastE0, 2) |
         lookBack(c.atLeastF0, before_.atLeastF0, 3) | lookBack(c.atLeastF8, before_.atLeastF8, 4) |
         lookBack(c.atLeastFC, before_.atLeastFC, 5);
-    const Mask errors = (c.continuation ^ mustContinue) | c.atLeastFE | overlongSeconds(c, before_);
+    Mask errors = (c.continuation ^ mustContinue) | c.atLeastFE | overlongSeconds(c, before_);
+    if (kStrict) errors |= strictErrors(planes, c);
     before_.remember(c);
     return (errors & valid) == 0;
   }
@@ -192,7 +194,24 @@ class UTF8Validator {
             (before_.atLeastF8 >> 60) | (before_.atLeastFC >> 59)) != 0;
   }
 
+  // What Unicode forbids beyond the counter's rules: C0 and C1 as leads at all
+  // (the counter only faults the byte after them), leads from F5 up, the
+  // surrogates ED A0-ED BF, and F4 90 up, beyond U+10FFFF.
+  Mask strictErrors(const BytePlanes& p, const ByteClasses& c) noexcept {
+    const Mask* b = p.bit;
+    const Mask isED = c.atLeastE0 & ~b[4] & b[3] & b[2] & ~b[1] & b[0];
+    const Mask isF4 = c.atLeastF0 & ~b[3] & b[2] & ~b[1] & ~b[0];
+    const Mask fromF5 = c.atLeastF8 | (c.atLeastF0 & ~b[3] & b[2] & (b[1] | b[0]));
+    const Mask errors = c.leadC0C1 | fromF5 |
+                        (lookBack(isED, edBefore_, 1) & c.continuation & b[5]) |
+                        (lookBack(isF4, f4Before_, 1) & c.continuation & (b[5] | b[4]));
+    edBefore_ = isED;
+    f4Before_ = isF4;
+    return errors;
+  }
+
   LeadsBefore before_;
+  Mask edBefore_ = 0, f4Before_ = 0;
 };
 
 // Shift_JIS pairing. In a run of bytes that can lead (81-9F, E0-FC) the bytes
@@ -254,10 +273,70 @@ class SJISValidator {
 
 template <typename Block>
 bool isErrorFreeUTF8(const std::uint8_t* data, std::uint32_t length) noexcept {
-  UTF8Validator validator;
+  UTF8Validator<> validator;
   return forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
     return validator.accepts(block, valid);
   });
+}
+
+template <typename Block>
+UTF8Check checkUTF8Strictly(const std::uint8_t* data, std::uint32_t length) noexcept {
+  UTF8Validator<true> validator;
+  UTF8Check seen{true, false, false};
+  seen.wellFormed =
+      forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
+        if (!seen.high) {
+          seen.high = block.highBits() != 0;
+          seen.escape = seen.escape || (block.equalTo(0x1B) & valid) != 0;
+        }
+        return validator.accepts(block, valid);
+      });
+  return seen;
+}
+
+// The lines that cannot be UTF-8 give themselves away at once: a
+// continuation byte after ASCII (Shift_JIS kana and most kanji lead with one),
+// or a lead byte followed by anything but a continuation byte. The few lines
+// left are for the caller to read.
+template <typename Block>
+std::uint32_t nextUTF8Line(const std::uint8_t* data, std::uint32_t length,
+                           std::uint32_t from) noexcept {
+  std::uint32_t lineStart = from;
+  bool lineHigh = false, lineBroken = false;
+  Mask highBefore = 0, leadBefore = 0;
+  std::uint32_t found = length;
+  forEachBlock<Block>(data + from, length - from,
+                      [&](const Block& block, std::uint32_t start, Mask valid) {
+                        const Mask high = block.highBits();
+                        const Mask continuation = block.continuationBits();
+                        const Mask leads = high & ~continuation;
+                        const Mask broken = ((continuation & ~lookBack(high, highBefore, 1)) |
+                                             (lookBack(leads, leadBefore, 1) & ~continuation)) &
+                                            valid;
+                        highBefore = high;
+                        leadBefore = leads;
+                        Mask newlines = block.equalTo('\n') & valid;
+                        Mask line = ~Mask{0};  // the bytes of the line being read, in this block
+                        while (newlines != 0) {
+                          const unsigned end = lowestSetBit(newlines);
+                          const Mask upToEnd = end == 63 ? ~Mask{0} : (Mask{2} << end) - 1;
+                          lineHigh = lineHigh || (high & line & upToEnd) != 0;
+                          lineBroken = lineBroken || (broken & line & upToEnd) != 0;
+                          if (lineHigh && !lineBroken) {
+                            found = lineStart;
+                            return false;
+                          }
+                          lineHigh = lineBroken = false;
+                          lineStart = from + start + end + 1;
+                          line = ~upToEnd;
+                          newlines &= newlines - 1;
+                        }
+                        lineHigh = lineHigh || (high & line & valid) != 0;
+                        lineBroken = lineBroken || (broken & line) != 0;
+                        return true;
+                      });
+  if (found == length && lineHigh && !lineBroken) found = lineStart;
+  return found;
 }
 
 template <typename Block>
@@ -473,10 +552,13 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
 // classes; it reads each byte of the input once. The UTF-8
 // validator may be an instruction set's own.
 template <typename Block>
-constexpr Kernels kernelsFor(const char* name,
-                             bool (*utf8Validator)(const std::uint8_t*, std::uint32_t) noexcept =
-                                 isErrorFreeUTF8<Block>) noexcept {
-  return Kernels{name, utf8Validator, isErrorFreeSJIS<Block>, countCharacters<Block>};
+constexpr Kernels kernelsFor(
+    const char* name,
+    bool (*utf8Validator)(const std::uint8_t*, std::uint32_t) noexcept = isErrorFreeUTF8<Block>,
+    UTF8Check (*strictUTF8)(const std::uint8_t*,
+                            std::uint32_t) noexcept = checkUTF8Strictly<Block>) noexcept {
+  return Kernels{name,       utf8Validator,      isErrorFreeSJIS<Block>, countCharacters<Block>,
+                 strictUTF8, nextUTF8Line<Block>};
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cstring>
 
+#include "encoding/ascii_run.hpp"
 #include "encoding/kinds.hpp"
 #include "encoding/profiles.hpp"
 #include "encoding/sjis_assigned.hpp"
@@ -132,13 +134,12 @@ bool readsAsJapanese(const JapaneseEvidence& e, Reading reading) noexcept {
 }
 
 bool Classifier::StrictUTF8::step(std::uint8_t b) noexcept {
-  completed = false;
   bool fine = true;
   if (need != 0) {
     if (b >= low && b <= high) {
       low = 0x80;
       high = 0xBF;
-      completed = --need == 0;
+      --need;
       return true;
     }
     need = 0;
@@ -169,6 +170,13 @@ void Classifier::JapaneseReading::ascii(std::uint8_t b) noexcept {
   if ((latinIfASCII_ || (latinIfLetter_ && letter)) && sampling()) ++evidence.betweenLetters;
   latinIfASCII_ = latinIfLetter_ = false;
   letterBefore_ = letter;
+}
+
+void Classifier::JapaneseReading::asciiRun(const std::uint8_t* run, std::size_t size) noexcept {
+  // Within the run only its first byte (after a character) and its last
+  // (before one) are looked at.
+  ascii(run[0]);
+  if (size > 1) ascii(run[size - 1]);
 }
 
 void Classifier::JapaneseReading::begin() noexcept {
@@ -350,23 +358,64 @@ void Classifier::UnitReading::step(std::uint8_t b, ByteOrderMark mark) noexcept 
 }
 
 void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
-  if (fed_ < kVerdictLimit) {
+  if (verdict_ && fed_ < kVerdictLimit) {
     const auto counted =
         static_cast<std::uint32_t>(size < kVerdictLimit - fed_ ? size : kVerdictLimit - fed_);
     verdictUTF8_.digest(data, counted);
     verdictSJIS_.digest(data, counted);
   }
-  for (std::size_t i = 0; i < size; ++i) {
+  for (std::size_t i = 0; i < size;) {
     const std::uint8_t b = data[i];
     if (!markKnown_) {
       head_[fed_] = b;
       ++fed_;
+      ++i;
       if (fed_ == sizeof head_) decideMark();
       continue;
     }
+    if (b < 0x80) {
+      const std::size_t run = asciiRunAt(data + i, size - i);
+      if (run != 0) {
+        skipAscii(data + i, run);
+        i += run;
+        continue;
+      }
+    }
     ++fed_;
+    ++i;
     step(b);
   }
+}
+
+// Most text is mostly ASCII, and between characters every reading is idle:
+// then a run of ASCII changes only where lines end and what the Japanese
+// readings see on either side of it. Returns the length of the run at `data`
+// that can be taken in one step, or 0 where it must go byte by byte.
+std::size_t Classifier::asciiRunAt(const std::uint8_t* data, std::size_t size) const noexcept {
+  const bool wide = mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8;
+  if (wide || utf8_.need != 0 || sjis_.lead != 0 || (!euc_.broken && euc_.need != 0)) return 0;
+  const auto limit = static_cast<std::uint32_t>(size < (1u << 30) ? size : (1u << 30));
+  const std::size_t run = my::skipAscii(data, 0, limit);
+  if (run < 2) return 0;
+  // Before the first byte from 80 up, JIS escapes matter.
+  if (!high_ && (iso2022_.escape != 0 || iso2022_.doubleByte || std::memchr(data, 0x1B, run)))
+    return 0;
+  // NUL bytes matter in the first kBinaryWindow bytes.
+  if (fed_ < kBinaryWindow &&
+      std::memchr(data, 0, std::min<std::size_t>(run, kBinaryWindow - fed_)) != nullptr)
+    return 0;
+  return run;
+}
+
+void Classifier::skipAscii(const std::uint8_t* data, std::size_t run) noexcept {
+  fed_ += run;
+  sjis_.asciiRun(data, run);
+  if (!euc_.broken) euc_.asciiRun(data, run);
+  for (const std::uint8_t* p = data;
+       (p = static_cast<const std::uint8_t*>(
+            std::memchr(p, '\n', run - static_cast<std::size_t>(p - data)))) != nullptr;
+       ++p)
+    endLine();
 }
 
 // The first four bytes wait for the mark to be known, then go through the
@@ -394,7 +443,6 @@ void Classifier::step(std::uint8_t b) noexcept {
     iso2022_.step(b);
   }
   if (!utf8_.step(b)) utf8Broken_ = line_.utf8Broken = true;
-  if (utf8_.completed) line_.utf8MultiByte = true;
   if (!sjis_.step(b)) line_.sjisBroken = true;
   euc_.step(b);
   if (b == '\n') endLine();
@@ -402,7 +450,9 @@ void Classifier::step(std::uint8_t b) noexcept {
 
 void Classifier::endLine() noexcept {
   if (line_.high) {
-    if (!line_.utf8Broken && line_.utf8MultiByte) {
+    // High bytes and no UTF-8 error: multi-byte characters, the last one
+    // perhaps cut short by the end of what was fed.
+    if (!line_.utf8Broken) {
       if (utf8Lines_++ == 0) firstUTF8Line_ = lineNumber_;
     } else if (line_.utf8Broken && !line_.sjisBroken) {
       if (sjisLines_++ == 0) firstSJISLine_ = lineNumber_;
@@ -430,13 +480,16 @@ Description Classifier::finish(bool complete) const noexcept {
   c.euc_.finish();
 
   Description d;
-  d.decision = decideByCounters(verdictUTF8_, verdictSJIS_);
-  d.score = japaneseScore(c.sjis_.evidence);
-  d.utf8Line = c.firstUTF8Line_;
-  d.sjisLine = c.firstSJISLine_;
+  if (verdict_) d.decision = decideByCounters(verdictUTF8_, verdictSJIS_);
   d.bom = c.mark_ != ByteOrderMark::None;
   d.kind = c.kindOf();
   d.ambiguous = c.high_ && !c.utf8Broken_ && !c.sjis_.broken;
+  // What the Japanese readings found, where they were asked.
+  if (d.kind == Kind::ShiftJIS || d.kind == Kind::EUCJP || d.kind == Kind::Mixed ||
+      d.kind == Kind::Unknown)
+    d.score = japaneseScore(c.sjis_.evidence);
+  if (d.kind == Kind::Mixed) d.utf8Line = c.firstUTF8Line_;
+  if (d.kind == Kind::Mixed || d.kind == Kind::ShiftJIS) d.sjisLine = c.firstSJISLine_;
   return d;
 }
 

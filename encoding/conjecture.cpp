@@ -76,15 +76,17 @@ Decision detail::conjecture(const Encoding* encodings, std::size_t count, const 
   const Kernels& kernels = selectedKernels();
   std::size_t errorFreeCount = 0;
   std::size_t errorFree = count;
+  unsigned freeBits = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const bool free = encodings[i] == Encoding::UTF8 ? kernels.isErrorFreeUTF8(data, length)
                                                      : kernels.isErrorFreeSJIS(data, length);
     if (free) {
       ++errorFreeCount;
       errorFree = i;
+      freeBits |= 1u << i;
     }
   }
-  if (errorFreeCount == 1) return {errorFree, Rule::OnlyErrorFree};
+  if (errorFreeCount == 1) return {errorFree, Rule::OnlyErrorFree, freeBits};
 
   CharacterCounts counts;
   kernels.countCharacters(data, length, counts);
@@ -94,26 +96,28 @@ Decision detail::conjecture(const Encoding* encodings, std::size_t count, const 
     best.offer(i, cosineSimilarity(histogram, profileOf(encodings[i])));
   }
   const std::size_t verdict = best.winner(count);
-  return {verdict, verdict < count ? Rule::BestScore : Rule::Undecided};
+  return {verdict, verdict < count ? Rule::BestScore : Rule::Undecided, freeBits};
 }
 
 Decision decideByCounters(const CounterUTF8& utf8, const CounterSJIS& sjis) noexcept {
   constexpr std::size_t count = kCandidates.size();
   std::size_t errorFreeCount = 0;
   std::size_t errorFree = count;
+  unsigned freeBits = 0;
   BestScore best;
   for (std::size_t i = 0; i < count; ++i) {
     const bool isUTF8 = kCandidates[i].encoding == Encoding::UTF8;
     if ((isUTF8 ? utf8.errors : sjis.errors) == 0) {
       ++errorFreeCount;
       errorFree = i;
+      freeBits |= 1u << i;
     }
     best.offer(i, cosineSimilarity(isUTF8 ? utf8.counts : sjis.counts,
                                    profileOf(kCandidates[i].encoding)));
   }
-  if (errorFreeCount == 1) return {errorFree, Rule::OnlyErrorFree};
+  if (errorFreeCount == 1) return {errorFree, Rule::OnlyErrorFree, freeBits};
   const std::size_t verdict = best.winner(count);
-  return {verdict, verdict < count ? Rule::BestScore : Rule::Undecided};
+  return {verdict, verdict < count ? Rule::BestScore : Rule::Undecided, freeBits};
 }
 
 // Every candidate's digester walks the whole input before anything is decided.

@@ -26,6 +26,7 @@ enum class Rule { OnlyErrorFree, BestScore, Undecided };
 struct Decision {
   std::size_t verdict;  // an index into the candidates, or their number
   Rule rule;
+  unsigned errorFree = 0;  // bit i set when candidate i met no error
 };
 
 // How the full reading came to its verdict.

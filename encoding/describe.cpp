@@ -1,15 +1,212 @@
+#include <algorithm>
+#include <cstring>
+
 #include "encoding/candidates.hpp"
+#include "encoding/kernels.hpp"
 #include "encoding/kinds.hpp"
 
+// The classification of a buffer, as the Classifier gives it, without reading
+// every byte through every reading: the validators settle most files at
+// vector speed (valid UTF-8, ASCII, Shift_JIS that breaks UTF-8 at once), and
+// the readings run only over what they must see.
 namespace my {
 inline namespace codepage_guess {
+namespace {
+
+using Span = const std::uint8_t*;
+
+// A character cut short by the end of a whole input breaks UTF-8: the last
+// lead byte among the last four announces more bytes than follow it.
+bool endsInsideUTF8Character(Span data, std::uint32_t length) noexcept {
+  for (std::uint32_t back = 1; back <= 4 && back <= length; ++back) {
+    const std::uint8_t b = data[length - back];
+    if (b < 0x80) return false;
+    if (b >= 0xC0) return utf8::sequenceLength(b) > back;
+  }
+  return false;
+}
+
+// A Shift_JIS lead byte still waiting at the end: in a run of bytes that can
+// lead, the bytes at even distance from its start are leads.
+bool endsWithShiftJISLead(Span data, std::uint32_t length) noexcept {
+  std::uint32_t run = 0;
+  while (run < length && CounterSJIS::isLead(data[length - 1 - run]))
+    ++run;
+  return run % 2 == 1;
+}
+
+template <typename Reading>
+Reading readUntilSampled(Span data, std::uint32_t length) noexcept {
+  Reading reading;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    if (reading.evidence.characters >= JapaneseEvidence::kEvidenceSample) break;
+    reading.step(data[i]);
+  }
+  reading.finish();
+  return reading;
+}
+
+// Whether the bytes are EUC-JP, and what that reading met.
+Classifier::EUCJPReading readEUCJP(Span data, std::uint32_t length, bool whole) noexcept {
+  Classifier::EUCJPReading reading;
+  for (std::uint32_t i = 0; i < length && !reading.broken; ++i)
+    reading.step(data[i]);
+  if (whole && reading.need != 0) reading.broken = true;
+  reading.finish();
+  return reading;
+}
+
+struct Lines {
+  std::uint64_t firstUTF8 = 0, firstSJIS = 0;
+};
+
+std::uint64_t lineNumberAt(Span data, std::uint32_t at) noexcept {
+  return 1 + static_cast<std::uint64_t>(std::count(data, data + at, '\n'));
+}
+
+// Whether the line [start, end) (its newline included, if it has one) is
+// well-formed UTF-8 with a byte from 80 up.
+bool isUTF8Line(Span data, std::uint32_t start, std::uint32_t end, bool cutAllowed) noexcept {
+  Classifier::StrictUTF8 utf8;
+  bool high = false;
+  for (std::uint32_t i = start; i < end; ++i) {
+    if (!utf8.step(data[i])) return false;
+    high = high || data[i] >= 0x80;
+  }
+  return high && (utf8.need == 0 || cutAllowed);
+}
+
+std::uint32_t lineEnd(Span data, std::uint32_t length, std::uint32_t start) noexcept {
+  const void* newline = std::memchr(data + start, '\n', length - start);
+  return newline == nullptr ? length
+                            : static_cast<std::uint32_t>(static_cast<Span>(newline) - data) + 1;
+}
+
+// The lines of bytes that are Shift_JIS as a whole: the first that is UTF-8,
+// and the first that is not.
+Lines linesOfShiftJIS(const Kernels& kernels, Span data, std::uint32_t length,
+                      bool whole) noexcept {
+  Lines lines;
+  for (std::uint32_t start = kernels.nextUTF8Line(data, length, 0); start < length;) {
+    const std::uint32_t end = lineEnd(data, length, start);
+    if (isUTF8Line(data, start, end, !whole || end < length)) {
+      lines.firstUTF8 = lineNumberAt(data, start);
+      break;
+    }
+    start = end < length ? kernels.nextUTF8Line(data, length, end) : length;
+  }
+  // The first line that holds a byte from 80 up and is not UTF-8.
+  for (std::uint32_t start = 0; start < length;) {
+    const Span high =
+        std::find_if(data + start, data + length, [](std::uint8_t b) { return b >= 0x80; });
+    if (high == data + length) break;
+    const auto at = static_cast<std::uint32_t>(high - data);
+    const Span newline = std::find(std::reverse_iterator<Span>(high),
+                                   std::reverse_iterator<Span>(data + start), '\n')
+                             .base();
+    const auto lineStart = static_cast<std::uint32_t>(newline - data);
+    const std::uint32_t end = lineEnd(data, length, at);
+    if (!isUTF8Line(data, lineStart, end, !whole || end < length)) {
+      lines.firstSJIS = lineNumberAt(data, lineStart);
+      break;
+    }
+    start = end;
+  }
+  return lines;
+}
+
+}  // namespace
 
 Description describe(const std::uint8_t* data, std::uint32_t length, Extent extent) noexcept {
-  Classifier classifier;
-  classifier.feed(data, length);
-  Description description = classifier.finish(extent == Extent::Whole);
-  description.decision = decideEncoding(candidateEncodings(), data, length);
-  return description;
+  const auto reference = [&] {
+    Classifier classifier(false);
+    classifier.feed(data, length);
+    Description found = classifier.finish(extent == Extent::Whole);
+    found.decision = decideEncoding(candidateEncodings(), data, length);
+    return found;
+  };
+  const bool whole = extent == Extent::Whole;
+  Description d;
+  const ByteOrderMark mark = byteOrderMarkOf(data, length);
+  // UTF-16 and UTF-32 are rare and checked unit by unit: the reference does it.
+  if (mark != ByteOrderMark::None && mark != ByteOrderMark::UTF8) return reference();
+  d.bom = mark == ByteOrderMark::UTF8;
+  const Kernels& kernels = selectedKernels();
+  if (length == 0) {
+    d.kind = Kind::Empty;
+    d.decision = decideEncoding(candidateEncodings(), data, length);
+    return d;
+  }
+
+  const bool nulEarly = std::memchr(data, 0, std::min<std::uint32_t>(length, kBinaryWindow));
+  UTF8Check utf8 = kernels.checkUTF8Strictly(data, length);
+  if (utf8.wellFormed && whole && endsInsideUTF8Character(data, length)) utf8.wellFormed = false;
+  // The counter takes a lead left at the end for no error; a whole input's
+  // kind does not.
+  const auto sjisValid = [&](bool counterFree) {
+    return counterFree && !(whole && endsWithShiftJISLead(data, length));
+  };
+  if (utf8.wellFormed && utf8.high && !nulEarly) {
+    d.kind = Kind::UTF8;
+    const bool counterFree = kernels.isErrorFreeSJIS(data, length);
+    d.ambiguous = sjisValid(counterFree);
+    // Well-formed UTF-8 is error-free to the counter too: unless Shift_JIS is
+    // as well, that decides.
+    d.decision = counterFree ? decideEncoding(candidateEncodings(), data, length)
+                             : Decision{0, Rule::OnlyErrorFree, 1};
+    return d;
+  }
+  d.decision = decideEncoding(candidateEncodings(), data, length);
+  if (nulEarly) {
+    d.kind = Kind::Binary;
+    d.ambiguous = utf8.wellFormed && utf8.high && sjisValid((d.decision.errorFree & 2) != 0);
+    return d;
+  }
+  if (utf8.wellFormed) {  // ASCII
+    if (!utf8.escape) {
+      d.kind = Kind::ASCII;
+    } else {
+      Classifier::ISO2022JP jis;
+      for (std::uint32_t i = 0; i < length; ++i)
+        jis.step(data[i]);
+      if (whole && (jis.escape != 0 || jis.halfPair)) jis.broken = true;
+      d.kind = jis.switched && !jis.broken ? Kind::ISO2022JP : Kind::ASCII;
+    }
+    return d;
+  }
+
+  // Not UTF-8: what the Japanese readings say.
+  const Classifier::ShiftJISReading sjis =
+      readUntilSampled<Classifier::ShiftJISReading>(data, length);
+  d.score = japaneseScore(sjis.evidence);
+  const Classifier::EUCJPReading euc = readEUCJP(data, length, whole);
+  if (!euc.broken) {
+    if (readsAsJapanese(euc.evidence, Reading::EUCJP)) {
+      d.kind = Kind::EUCJP;
+      return d;
+    }
+    const JapaneseEvidence& e = sjis.evidence;
+    if (e.characters != e.halfWidth && e.lowLeads == 0) {
+      d.kind = Kind::Unknown;
+      return d;
+    }
+  }
+  if (!readsAsJapanese(sjis.evidence, Reading::ShiftJIS)) {
+    d.kind = Kind::Unknown;
+    return d;
+  }
+  const bool sjisWhole =
+      (d.decision.errorFree & 2) != 0 && !(whole && endsWithShiftJISLead(data, length));
+  if (!sjisWhole) {
+    // Shift_JIS broken somewhere: mixed text whose UTF-8 lines break it, or
+    // anything else. Only every line read tells.
+    return reference();
+  }
+  const Lines lines = linesOfShiftJIS(kernels, data, length, whole);
+  d.kind = lines.firstUTF8 != 0 ? Kind::Mixed : Kind::ShiftJIS;
+  d.utf8Line = lines.firstUTF8;
+  d.sjisLine = lines.firstSJIS;
+  return d;
 }
 
 }  // namespace codepage_guess

@@ -12,6 +12,16 @@ struct CharacterCounts {
   std::uint32_t sjis[256];
 };
 
+// What the strict UTF-8 check found: whether the bytes are well-formed UTF-8
+// by Unicode's rules (shortest forms, no surrogates, nothing above U+10FFFF; a
+// character cut by the end is no error), and, when they are, whether any byte
+// is from 80 up and whether any is ESC.
+struct UTF8Check {
+  bool wellFormed;
+  bool high;
+  bool escape;
+};
+
 // One instruction set's versions of the block-parallel routines. Each gives
 // exactly what the byte counters (CounterUTF8, CounterSJIS) give on the same
 // input, read as a whole.
@@ -23,6 +33,13 @@ struct Kernels {
   // Both counters' histograms from one pass.
   void (*countCharacters)(const std::uint8_t* data, std::uint32_t length,
                           CharacterCounts& counts) noexcept;
+  UTF8Check (*checkUTF8Strictly)(const std::uint8_t* data, std::uint32_t length) noexcept;
+  // The start of the first line at or after `from` (a line's start) that holds
+  // a byte from 80 up and could be well-formed UTF-8: no continuation byte
+  // after ASCII, no lead byte before anything but one. `length` when there is
+  // none. Lines it passes over are not UTF-8; those it returns may not be.
+  std::uint32_t (*nextUTF8Line)(const std::uint8_t* data, std::uint32_t length,
+                                std::uint32_t from) noexcept;
 };
 
 // The fastest kernels this processor runs, chosen once per process.

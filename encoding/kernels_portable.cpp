@@ -14,6 +14,19 @@ class PortableBlock {
   explicit PortableBlock(const std::uint8_t* bytes) noexcept { std::memcpy(bytes_, bytes, kBlock); }
 
   Mask highBits() const noexcept { return plane(7); }
+  Mask continuationBits() const noexcept { return plane(7) & ~plane(6); }
+  // Bytes equal to `value`: a byte of the XOR is zero just where they are.
+  Mask equalTo(std::uint8_t value) const noexcept {
+    Mask mask = 0;
+    for (unsigned w = 0; w < 8; ++w) {
+      const std::uint64_t x = loadLittleEndian64(bytes_ + 8 * w) ^ (0x0101010101010101ull * value);
+      // The top bit of each byte set where the byte is zero, exactly.
+      const std::uint64_t zero =
+          ~(((x & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | x) & 0x8080808080808080ull;
+      mask |= ((zero >> 7) * 0x0102040810204080ull >> 56) << (8 * w);
+    }
+    return mask;
+  }
   void planes(BytePlanes& out) const noexcept {
     for (unsigned k = 0; k < 8; ++k)
       out.bit[k] = plane(k);

@@ -50,7 +50,7 @@ inline constexpr std::size_t kBinaryWindow = 8192;
 // kEvidenceSample non-ASCII characters: enough to tell Japanese from Latin
 // text, and bounded so that a long file costs no more than a short one.
 struct JapaneseEvidence {
-  static constexpr std::uint32_t kEvidenceSample = 16384;
+  static constexpr std::uint32_t kEvidenceSample = 4096;
 
   std::uint32_t characters = 0;      // non-ASCII characters read
   std::uint32_t kana = 0;            // hiragana, katakana, the long vowel mark
@@ -103,17 +103,21 @@ class Classifier {
  public:
   static constexpr std::uint32_t kVerdictLimit = 1u << 20;
 
+  // `verdict`: work out the verdict too, from the counters on the first
+  // kVerdictLimit bytes; without it the description's decision is undecided.
+  explicit Classifier(bool verdict = true) noexcept : verdict_(verdict) {}
+
   void feed(const std::uint8_t* data, std::size_t size) noexcept;
   // What the bytes fed so far are. `complete`: they are the whole input, so a
   // character cut short at the end is an error; otherwise they are its start.
   Description finish(bool complete = true) const noexcept;
   std::uint64_t bytesFed() const noexcept { return fed_; }
 
- private:
+  // The readings it runs on every byte; describe() runs them too, on the
+  // bytes its fast checks leave open.
   struct StrictUTF8 {
     std::uint8_t need = 0;  // continuation bytes still to come
     std::uint8_t low = 0x80, high = 0xBF;
-    bool completed = false;  // the last byte ended a multi-byte character
     // Returns false when `b` breaks a sequence (or cannot start one); a byte
     // that ends a sequence short is then looked at afresh, as a new start.
     bool step(std::uint8_t b) noexcept;
@@ -133,6 +137,8 @@ class Classifier {
     void breaks() noexcept;
 
    public:
+    // A run of ASCII bytes, no character pending: as ascii() on each.
+    void asciiRun(const std::uint8_t* run, std::size_t size) noexcept;
     // The input ends: a character waiting for what follows it is judged.
     void finish() noexcept;
 
@@ -182,19 +188,23 @@ class Classifier {
     bool broken = false;
     void step(std::uint8_t b, ByteOrderMark mark) noexcept;
   };
+
+ private:
   // The line being read.
   struct Line {
     bool high = false;        // holds a byte from 80 up
     bool utf8Broken = false;  // the UTF-8 reading broke in it
-    bool utf8MultiByte = false;
     bool sjisBroken = false;
   };
 
   void step(std::uint8_t b) noexcept;
+  std::size_t asciiRunAt(const std::uint8_t* data, std::size_t size) const noexcept;
+  void skipAscii(const std::uint8_t* data, std::size_t run) noexcept;
   void endLine() noexcept;
   void decideMark() noexcept;
   Kind kindOf() const noexcept;
 
+  bool verdict_;
   std::uint64_t fed_ = 0;
   std::uint8_t head_[4] = {};  // the first bytes, until the mark is known
   bool markKnown_ = false;

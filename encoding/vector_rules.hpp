@@ -40,8 +40,15 @@ typename V::Vec inRange(typename V::Vec v, int low, int high) noexcept {
 // `longForms` says whether a byte from F0 up is among these bytes or the five
 // before. Without one, no 4- to 6-byte lead can reach a byte here, no second
 // byte follows F0, F8 or FC, and no byte is FE or FF: those rules are skipped.
-template <typename V>
-typename V::Vec utf8Errors(const std::uint8_t* p, bool longForms) noexcept {
+//
+// kStrict adds what Unicode forbids beyond the counter's rules: F4 90 up
+// (beyond U+10FFFF) and every byte from F5 up, among the long forms, and,
+// where `surrogates` says an ED is near, ED A0-ED BF. (A lead C0 or C1 breaks
+// the counter's rules already, unless the input ends right after it: the
+// caller looks at the last byte.)
+template <typename V, bool kStrict = false>
+typename V::Vec utf8Errors(const std::uint8_t* p, bool longForms,
+                           [[maybe_unused]] bool surrogates = false) noexcept {
   using Vec = typename V::Vec;
   const Vec v = V::load(p);
   const Vec before1 = V::load(p - 1);
@@ -61,7 +68,15 @@ typename V::Vec utf8Errors(const std::uint8_t* p, bool longForms) noexcept {
         overlong, V::bitOr(V::bitOr(V::bitAnd(V::eq(before1, splat<V>(0xF0)), below<V>(v, 0x90)),
                                     V::bitAnd(V::eq(before1, splat<V>(0xF8)), below<V>(v, 0x88))),
                            V::bitAnd(V::eq(before1, splat<V>(0xFC)), below<V>(v, 0x84))));
-    neverInUTF8 = V::subtract(v, splat<V>(0xFD));  // FE and FF
+    neverInUTF8 = V::subtract(v, splat<V>(kStrict ? 0xF4 : 0xFD));  // FE and FF, or F5 up
+    if (kStrict)
+      overlong = V::bitOr(
+          overlong, V::bitAnd(V::eq(before1, splat<V>(0xF4)), V::subtract(v, splat<V>(0x8F))));
+  }
+  if (kStrict) {
+    overlong = V::bitOr(overlong, V::bitOr(V::eq(V::bitAnd(v, splat<V>(0xFE)), splat<V>(0xC0)),
+                                           V::bitAnd(V::eq(before1, splat<V>(0xED)),
+                                                     V::subtract(v, splat<V>(0x9F)))));
   }
   // The byte is right where "continuation" and "unreached" differ.
   // Continuation bytes are 80-BF: below C0 (-64) as signed bytes.
@@ -83,6 +98,19 @@ class VectorBlock {
   }
 
   Mask highBits() const noexcept { return gather(v_); }
+  // 80-BF: below C0 (-64) as signed bytes.
+  Mask continuationBits() const noexcept {
+    Vec c[kPerBlock];
+    for (std::uint32_t k = 0; k < kPerBlock; ++k)
+      c[k] = V::lessSigned(v_[k], splat<V>(0xC0));
+    return gather(c);
+  }
+  Mask equalTo(std::uint8_t value) const noexcept {
+    Vec e[kPerBlock];
+    for (std::uint32_t k = 0; k < kPerBlock; ++k)
+      e[k] = V::eq(v_[k], V::splat(value));
+    return gather(e);
+  }
   // Adding a vector to itself moves every byte's next bit up to the top.
   void planes(BytePlanes& out) const noexcept {
     Vec v[kPerBlock];
@@ -124,8 +152,13 @@ class VectorBlock {
 
 // The same answer as UTF8Validator, from loads at five offsets instead of bit
 // planes: fewer instructions, and one movemask per 64 bytes.
-template <typename V>
-bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noexcept {
+//
+// The strict form also notes, until the first byte from 80 up, whether any
+// byte is ESC.
+template <typename V, bool kStrict>
+bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check& seen) noexcept {
+  // Kept here, not behind the reference: stores to a bool may alias the input.
+  bool high = false, escapeSeen = false;
   using Vec = typename V::Vec;
   constexpr std::uint32_t kPerBlock = kBlock / V::kWidth;
   // Where the five bytes before are not all in the input (the first block) or
@@ -138,14 +171,29 @@ bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noex
       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   constexpr std::uint32_t kBefore = 16;
-  bool longFormsBefore = false;
+  bool longFormsBefore = false, surrogatesBefore = false;
   bool asciiBefore = true;
 
   const auto blockIsFree = [&](const std::uint8_t* p, std::uint32_t size) noexcept {
-    Vec top = V::zero();
-    for (std::uint32_t k = 0; k < kPerBlock; ++k)
-      top = V::max(top, V::load(p + k * V::kWidth));
+    Vec top = V::zero(), ed = V::zero();
+    for (std::uint32_t k = 0; k < kPerBlock; ++k) {
+      const Vec v = V::load(p + k * V::kWidth);
+      top = V::max(top, v);
+      if (kStrict) ed = V::bitOr(ed, V::eq(v, splat<V>(0xED)));
+    }
     const bool ascii = V::topBits(top) == 0;
+    // An ED here, or at the end of the block before: the lead of surrogates.
+    const bool edHere = kStrict && V::topBits(ed) != 0;
+    const bool surrogates = edHere || surrogatesBefore;
+    surrogatesBefore = edHere;
+    if (kStrict && !high) {
+      high = !ascii;
+      Vec escape = V::zero();
+      for (std::uint32_t k = 0; k < kPerBlock; ++k)
+        escape = V::bitOr(escape, V::eq(V::load(p + k * V::kWidth), splat<V>(0x1B)));
+      // The copy of a last, partial block has zeros past its end: no ESC.
+      escapeSeen = escapeSeen || V::topBits(escape) != 0;
+    }
     // A byte from F0 up here or in the block before, which holds the five
     // bytes before any of this one's.
     const bool longFormsHere =
@@ -160,7 +208,7 @@ bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noex
     const std::uint32_t vectors = ascii ? 1 : kPerBlock;
     Vec errors = V::zero();
     for (std::uint32_t k = 0; k < vectors; ++k) {
-      const Vec found = utf8Errors<V>(p + k * V::kWidth, longForms);
+      const Vec found = utf8Errors<V, kStrict>(p + k * V::kWidth, longForms, surrogates);
       errors =
           V::bitOr(errors, size == kBlock
                                ? found
@@ -176,13 +224,33 @@ bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noex
     return blockIsFree(copy + kBefore, size);
   };
 
-  if (length == 0) return true;
-  if (!copyIsFree(0)) return false;
-  std::uint32_t start = kBlock;
-  for (; length >= start && length - start >= kBlock; start += kBlock) {
-    if (!blockIsFree(data + start, kBlock)) return false;
-  }
-  return start >= length || copyIsFree(start);
+  const auto allFree = [&]() noexcept {
+    if (length == 0) return true;
+    if (!copyIsFree(0)) return false;
+    std::uint32_t start = kBlock;
+    for (; length >= start && length - start >= kBlock; start += kBlock) {
+      if (!blockIsFree(data + start, kBlock)) return false;
+    }
+    return start >= length || copyIsFree(start);
+  };
+  const bool free = allFree();
+  seen.high = high;
+  seen.escape = escapeSeen;
+  return free;
+}
+
+template <typename V>
+bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noexcept {
+  UTF8Check unused{};
+  return utf8VectorsAccept<V, false>(data, length, unused);
+}
+
+template <typename V>
+UTF8Check checkUTF8StrictlyVectors(const std::uint8_t* data, std::uint32_t length) noexcept {
+  UTF8Check seen{true, false, false};
+  seen.wellFormed = utf8VectorsAccept<V, true>(data, length, seen) &&
+                    !(length != 0 && (data[length - 1] & 0xFE) == 0xC0);
+  return seen;
 }
 
 }  // namespace

@@ -269,7 +269,7 @@ typedef struct cpg_description {
                          turns to UTF-8 */
   uint64_t sjis_line; /* the first line that only Shift_JIS reads, 0 if none */
   double score;       /* the Shift_JIS reading's score as Japanese text, 0 to
-                         1, from its first 16,384 non-ASCII characters */
+                         1, from its first 4,096 non-ASCII characters */
 } cpg_description;
 
 /*

@@ -19,6 +19,7 @@
 #include "encoding/counter_sjis.hpp"
 #include "encoding/counter_utf8.hpp"
 #include "encoding/kernels.hpp"
+#include "encoding/kinds.hpp"
 #include "test_inputs.hpp"
 
 // Every set of kernels this processor runs must give what the byte counters
@@ -32,6 +33,62 @@ using testing_support::hexBytes;
 using testing_support::randomBytes;
 using testing_support::readExample;
 using testing_support::stepEachByte;
+
+// The strict UTF-8 check and the line finder against the classifier's own
+// byte-by-byte reading.
+::testing::AssertionResult sameAsClassifier(const my::Kernels& kernels, const std::uint8_t* data,
+                                            const Bytes& bytes) {
+  const auto length = static_cast<std::uint32_t>(bytes.size());
+  my::Classifier::StrictUTF8 strict;
+  bool wellFormed = true, high = false, escape = false;
+  for (const std::uint8_t b : bytes) {
+    wellFormed = strict.step(b) && wellFormed;
+    high = high || b >= 0x80;
+    escape = escape || b == 0x1B;
+  }
+  const my::UTF8Check check = kernels.checkUTF8Strictly(data, length);
+  if (check.wellFormed != wellFormed)
+    return ::testing::AssertionFailure() << "strict UTF-8 validity differs";
+  if (wellFormed && (check.high != high || (!high && check.escape != escape)))
+    return ::testing::AssertionFailure() << "high bytes or ESC differ";
+
+  // Every line that is UTF-8 (high bytes, no error; a cut at the end is
+  // none) must be among those the finder offers, and each offered holds a
+  // byte from 80 up.
+  std::vector<std::uint32_t> utf8Lines, offered;
+  for (std::uint32_t start = 0; start < length;) {
+    my::Classifier::StrictUTF8 line;
+    bool fine = true, lineHigh = false;
+    std::uint32_t end = start;
+    while (end < length) {
+      fine = line.step(bytes[end]) && fine;
+      lineHigh = lineHigh || bytes[end] >= 0x80;
+      if (bytes[end++] == '\n') break;
+    }
+    if (fine && lineHigh) utf8Lines.push_back(start);
+    start = end;
+  }
+  for (std::uint32_t from = 0; from < length;) {
+    const std::uint32_t start = kernels.nextUTF8Line(data, length, from);
+    if (start < from || start > length)
+      return ::testing::AssertionFailure() << "line start " << start << " out of range";
+    if (start == length) break;
+    offered.push_back(start);
+    std::uint32_t end = start;
+    bool lineHigh = false;
+    while (end < length) {
+      lineHigh = lineHigh || bytes[end] >= 0x80;
+      if (bytes[end++] == '\n') break;
+    }
+    if (!lineHigh) return ::testing::AssertionFailure() << "offered line " << start << " is ASCII";
+    from = end;
+  }
+  for (const std::uint32_t start : utf8Lines) {
+    if (std::find(offered.begin(), offered.end(), start) == offered.end())
+      return ::testing::AssertionFailure() << "the UTF-8 line at " << start << " was passed over";
+  }
+  return ::testing::AssertionSuccess();
+}
 
 ::testing::AssertionResult sameAsCounters(const my::Kernels& kernels, const Bytes& bytes) {
   const auto utf8 = stepEachByte<my::CounterUTF8>(bytes);
@@ -48,6 +105,7 @@ using testing_support::stepEachByte;
   if (kernels.isErrorFreeSJIS(data, length) != (sjis.errors == 0))
     return ::testing::AssertionFailure()
            << "Shift_JIS validity differs, counter errors " << sjis.errors;
+  if (const auto same = sameAsClassifier(kernels, data, bytes); !same) return same;
   my::CharacterCounts counts;
   kernels.countCharacters(data, length, counts);
   for (int b = 0; b < 256; ++b) {
@@ -95,6 +153,14 @@ TEST_P(KernelsMatchCounters, OnTheRulesEdges) {
       "C2 41 80",
       "E3 81 C3 A9",
       "DF E3 E3 E3 E3 E3 81 82",
+      "ED 9F BF",                 // the last code point before the surrogates
+      "ED A0 80",                 // a surrogate: the counter takes it, Unicode does not
+      "F4 8F BF BF",              // U+10FFFF
+      "F4 90 80 80",              // beyond it
+      "F5 80 80 80",              // a lead Unicode never uses
+      "C0",                       // ... nor C0, even cut by the end
+      "1B 24 42 30 21 1B 28 42",  // JIS escapes, all ASCII
+      "E3 81 0A 82 0A 41",        // a sequence cut by a line's end
       "82 A0",
       "82 0A",
       "82 FD",

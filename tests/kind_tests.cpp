@@ -236,6 +236,38 @@ TEST(Describe, GivesWhatTheClassifierGives) {
   }
 }
 
+std::vector<Bytes> linesOf(const Bytes& text) {
+  std::vector<Bytes> lines(1);
+  for (const std::uint8_t b : text) {
+    lines.back().push_back(b);
+    if (b == '\n') lines.emplace_back();
+  }
+  return lines;
+}
+
+// Files made of lines of every kind, in any order, cut anywhere: where the
+// fast path and the reading of every byte could part.
+TEST(Describe, GivesWhatTheClassifierGivesOnLinesOfEveryKind) {
+  std::vector<Bytes> lines;
+  for (const Bytes& text : {kUTF8, kSJIS, readSample("japanese_eucjp.txt"),
+                            readSample("latin1.txt"), readSample("cp437_german.txt"), kUTF8Line,
+                            hexBytes("BA DD CB DF AD B0 C0 0A 8B 67 97 A2 0A 41 42 0A")}) {
+    for (Bytes& line : linesOf(text))
+      lines.push_back(std::move(line));
+  }
+  std::mt19937 random(29);
+  for (int round = 0; round < 3000; ++round) {
+    Bytes text;
+    const std::size_t count = 1 + random() % 12;
+    const std::size_t kinds = 1 + random() % 3;  // draw from a few sources at a time
+    const std::size_t first = random() % lines.size();
+    for (std::size_t k = 0; k < count; ++k)
+      text = text + lines[(first + random() % (kinds * 8)) % lines.size()];
+    if (random() % 3 == 0 && !text.empty()) text.resize(random() % text.size());
+    expectSameDescription(text, "lines");
+  }
+}
+
 TEST(CDescribe, FillsWhatTheCallersSizeHoldsAndNoMore) {
   const Bytes sjis = kSJIS;
   cpg_description d{};
