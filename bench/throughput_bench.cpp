@@ -128,14 +128,14 @@ void registerAll() {
                                    kernels->isErrorFreeUTF8, data);
       benchmark::RegisterBenchmark(("validate_sjis" + isa + suffix).c_str(), validate,
                                    kernels->isErrorFreeSJIS, data);
-      benchmark::RegisterBenchmark(
-          ("check_utf8_strictly" + isa + suffix).c_str(),
-          [kernels](benchmark::State& state, const bench::Bytes* input) {
-            for (auto _ : state)
-              benchmark::DoNotOptimize(kernels->checkUTF8Strictly(input->data(), lengthOf(*input)));
-            setThroughput(state, *input);
-          },
-          data);
+      benchmark::RegisterBenchmark(("check_utf8_strictly" + isa + suffix).c_str(),
+                                   [kernels](benchmark::State& state, const bench::Bytes* sample) {
+                                     for (auto _ : state)
+                                       benchmark::DoNotOptimize(kernels->checkUTF8Strictly(
+                                           sample->data(), lengthOf(*sample)));
+                                     setThroughput(state, *sample);
+                                   },
+                                   data);
       benchmark::RegisterBenchmark(("count_characters" + isa + suffix).c_str(), countCharacters,
                                    kernels, data);
     }
