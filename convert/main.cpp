@@ -1,27 +1,30 @@
 // codepage-convert: rewrites in place, as UTF-8, the files under the given
 // paths that are Shift_JIS beyond doubt, and touches nothing else.
-#include <atomic>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "codepage_guess.h"
 #include "convert/cp932.hpp"
 #include "convert/replacement.hpp"
-#include "trees/each_entry.hpp"
 #include "trees/input_file.hpp"
-#include "trees/options.hpp"
+#include "trees/kinds.hpp"
+#include "trees/pipeline.hpp"
+#include "trees/program.hpp"
 #include "trees/report.hpp"
+#include "trees/stop.hpp"
 #include "trees/walk.hpp"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <pthread.h>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -35,146 +38,224 @@ const char kUsage[] =
     "touches nothing else. Each file is replaced in one step, or not at all.\n"
     "\n"
     "  -n, --dry-run     say what would be converted, change nothing\n"
-    "  --min-score S     the Shift_JIS reading's lowest score that counts as\n"
-    "                    Japanese text (default 0.1)\n"
+    "  --min-score S     also leave alone Shift_JIS whose reading scores below S\n"
+    "                    (0 to 1) against the profile of Japanese text\n"
     "  --json            one JSON object per line\n"
     "  -0, --null        read more paths from standard input, separated by NUL bytes\n"
     "  -L, --follow      follow symbolic links to directories\n"
     "  -j, --jobs N      convert N files at once (default: the processors available)\n"
     "  --summary         a summary on standard error (default: when it is a terminal)\n"
     "  --no-summary      no summary\n"
+    "  -h, --help        this help\n"
     "  --version         the version\n"
     "\n"
     "Exit status: 0 when nothing failed (files left alone are no failure), 1 when a\n"
     "file could not be read or converted, 2 for a wrong command line.\n";
 
-// A file's Shift_JIS reading must score at least this much against the
-// profile of Japanese text. Latin-1 text that happens to be valid Shift_JIS
-// scored up to 0.064; Japanese of 32 characters or more at least 0.18, and
-// 97% of 16-character fragments 0.1 or more (bench/convert_threshold.py).
-constexpr double kJapaneseScore = 0.1;
+enum OwnOption { kDryRun = trees::kOwnOptions, kMinScore };
 
-std::atomic<int> gStop{0};  // the signal that asked to stop, or 0
-
-enum class Action { Converted, WouldConvert, Left, Skipped, Failed, Removed };
+enum class Action {
+  Converted,
+  WouldConvert,
+  Left,
+  Skipped,
+  Failed,
+  Removed,
+  WouldRemove,
+  Interrupted
+};
 
 struct Result {
   Action action = Action::Failed;
   std::string reason;
+  int kind = -1;              // a cpg_kind, where the file was read
   std::uint64_t size = 0;     // of the original
   std::uint64_t written = 0;  // UTF-8 bytes of the new file
+  bool unflushed = false;     // converted, but the directory may not be on disk
 };
 
 struct Settings {
   bool dryRun = false;
-  double minScore = kJapaneseScore;
+  double minScore = 0.0;
 };
 
 Result left(std::string why) {
-  return {Action::Left, std::move(why), 0, 0};
+  return {Action::Left, std::move(why)};
 }
 Result failed(std::string why) {
-  return {Action::Failed, std::move(why), 0, 0};
+  return {Action::Failed, std::move(why)};
 }
 
-bool writable(const std::filesystem::path& path) {
 #if defined(_WIN32)
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+bool writable(const trees::Entry& entry) {
+  const DWORD attributes = GetFileAttributesW(entry.path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+bool folderWritable(const trees::Entry&) {
+  return true;  // creating the temporary file tells
+}
 #else
-  return ::access(path.c_str(), W_OK) == 0;
+bool writable(const trees::Entry& entry) {
+  return ::faccessat(entry.directory->descriptor(), entry.name.c_str(), W_OK, AT_EACCESS) == 0;
+}
+bool folderWritable(const trees::Entry& entry) {
+  return ::faccessat(entry.directory->descriptor(), ".", W_OK | X_OK, AT_EACCESS) == 0;
+}
 #endif
+
+// What the whole file is, for the reason a file is left alone.
+std::string whyNotConverted(const cpg_description& d) {
+  const int kind = static_cast<int>(d.kind);
+  switch (kind) {
+    case CPG_KIND_EMPTY:
+      return "empty";
+    case CPG_KIND_ASCII:
+      return "ASCII: nothing to convert";
+    case CPG_KIND_UTF8:
+      return "already UTF-8";
+    case CPG_KIND_MIXED:
+      return d.utf8_line > d.sjis_line
+                 ? "mixed UTF-8 and Shift_JIS: UTF-8 at line " + std::to_string(d.utf8_line)
+                 : "mixed UTF-8 and Shift_JIS: Shift_JIS at line " + std::to_string(d.sjis_line);
+    default:
+      return std::string(trees::kindInWords(kind, d.bom != 0)) + ": not converted";
+  }
 }
 
-// Byte order marks: a file that starts with one is UTF-16, UTF-32 or UTF-8.
-bool startsWithByteOrderMark(const std::uint8_t* bytes, std::size_t size) {
-  const auto startsWith = [&](std::initializer_list<std::uint8_t> mark) {
-    return size >= mark.size() && std::equal(mark.begin(), mark.end(), bytes);
-  };
-  return startsWith({0xFF, 0xFE}) || startsWith({0xFE, 0xFF}) ||
-         startsWith({0x00, 0x00, 0xFE, 0xFF}) || startsWith({0xEF, 0xBB, 0xBF});
-}
+class Converter {
+ public:
+  explicit Converter(const Settings& settings) : settings_(settings) {}
 
-// The first mebibyte must be Shift_JIS beyond doubt: the UTF-8 reading breaks
-// somewhere, the Shift_JIS reading does not, and it reads as Japanese.
-std::string whyNotShiftJIS(const std::uint8_t* bytes, std::size_t size, double minScore) {
-  cpg_explanation e;
-  e.size = sizeof e;
-  if (cpg_explain(bytes, size, &e) != CPG_OK) return "out of memory";
-  char text[128];
-  if (e.candidates[0].errors == 0) return "valid UTF-8";
-  if (e.candidates[1].errors != 0) {
-    const unsigned broken = e.candidates[1].errors;
-    std::snprintf(text, sizeof text, "not Shift_JIS (%u broken byte%s)", broken,
-                  broken == 1 ? "" : "s");
-    return text;
+  Result convert(const trees::Entry& entry, std::uint8_t* buffer) {
+    switch (entry.kind) {
+      case trees::EntryKind::Skipped:
+        return {Action::Skipped, entry.note};
+      case trees::EntryKind::Failed:
+        return failed(entry.note);
+      case trees::EntryKind::Temporary:
+        return leftOver(entry);
+      case trees::EntryKind::File:
+        break;
+    }
+    if (trees::stopRequested()) return {Action::Interrupted, ""};
+    std::string error;
+    trees::InputFile file;
+    trees::FileState before;
+    switch (file.open(entry, false, before, error)) {
+      case trees::InputFile::Opened::Yes:
+        break;
+      case trees::InputFile::Opened::Link:
+      case trees::InputFile::Opened::NotRegular:
+        return {Action::Skipped, error};
+      case trees::InputFile::Opened::Failed:
+        return failed(error);
+    }
+    Result result = [&]() -> Result {
+      if (before.links > 1) return left("it has " + std::to_string(before.links) + " hard links");
+      if (!writable(entry)) return left("not writable");
+      if (!folderWritable(entry)) return left("its folder is not writable");
+      const std::string lost = convert::whatCannotBeKept(entry, before);
+      if (!lost.empty()) return left(lost);
+      return rewrite(entry, file, before, buffer);
+    }();
+    result.size = before.size;
+    return result;
   }
-  if (e.candidates[1].score < minScore) {
-    std::snprintf(text, sizeof text, "does not read as Japanese text (score %.3f, below %.3f)",
-                  e.candidates[1].score, minScore);
-    return text;
-  }
-  if (startsWithByteOrderMark(bytes, size)) return "starts with a byte order mark";
-  return "";
-}
 
-Result convertFile(const trees::Entry& entry, const Settings& settings, std::uint8_t* buffer) {
-  if (entry.kind == trees::Kind::Skipped) return {Action::Skipped, entry.note, 0, 0};
-  if (entry.kind == trees::Kind::Failed) return failed(entry.note);
-  if (gStop != 0) return failed("interrupted");
-
-  std::string error;
-  trees::InputFile file;
-  trees::FileState before;
-  if (!file.open(entry.path, false, before, error)) {
-    return error == "symbolic link, not followed" || error == "not a regular file"
-               ? Result{Action::Skipped, error, 0, 0}
-               : failed(error);
-  }
-  Result result;
-  if (before.links > 1) {
-    result = left("it has " + std::to_string(before.links) + " hard links");
-  } else if (!writable(entry.path)) {
-    result = left("not writable");
-  } else {
-    result = [&]() -> Result {
-      std::int64_t read = file.readFully(buffer, CPG_INPUT_LIMIT, error, before.size);
+ private:
+  // Reads the whole file once: the classifier says what it is, and the
+  // decoder writes its UTF-8 beside it, which is kept only if the file is
+  // Shift_JIS through and through and every byte came back.
+  Result rewrite(const trees::Entry& entry, trees::InputFile& file, const trees::FileState& before,
+                 std::uint8_t* buffer) {
+    const std::unique_ptr<cpg_classifier, void (*)(cpg_classifier*)> classifier(
+        cpg_classifier_new(), cpg_classifier_free);
+    if (classifier == nullptr) return failed("out of memory");
+    cp932::Decoder decoder;
+    convert::Replacement replacement;
+    std::string error, utf8;
+    bool decodes = true, writing = !settings_.dryRun;
+    if (writing && !replacement.begin(entry, error)) return failed(error);
+    std::uint64_t written = 0;
+    for (bool first = true;; first = false) {
+      const std::int64_t read = first ? file.readFully(buffer, CPG_INPUT_LIMIT, error, before.size)
+                                      : file.read(buffer, CPG_INPUT_LIMIT, error);
       if (read < 0) return failed(error);
-      if (read == 0) return left("empty");
-      const std::string why =
-          whyNotShiftJIS(buffer, static_cast<std::size_t>(read), settings.minScore);
-      if (!why.empty()) return why == "out of memory" ? failed(why) : left(why);
-
-      // The whole file must convert, and come back byte for byte.
-      cp932::Decoder decoder;
-      convert::Replacement replacement;
-      if (!settings.dryRun && !replacement.begin(entry.path, error)) return failed(error);
-      std::string utf8;
-      std::uint64_t written = 0;
-      do {
+      if (read == 0) break;
+      const auto size = static_cast<std::size_t>(read);
+      cpg_classifier_feed(classifier.get(), buffer, size);
+      if (first && isBinary(classifier.get())) break;  // nothing later changes that
+      if (decodes) {
         utf8.clear();
-        if (!decoder.decode(buffer, static_cast<std::size_t>(read), utf8))
-          return left(decoder.problem());
-        if (!settings.dryRun && !replacement.write(utf8.data(), utf8.size(), error))
+        decodes = decoder.decode(buffer, size, utf8);
+        if (decodes && writing && !replacement.write(utf8.data(), utf8.size(), error))
           return failed(error);
         written += utf8.size();
-        if (gStop != 0) return failed("interrupted");
-      } while ((read = file.read(buffer, CPG_INPUT_LIMIT, error)) > 0);
-      if (read < 0) return failed(error);
-      if (!decoder.finish()) return left(decoder.problem());
-
-      trees::FileState after;
-      if (!file.state(after, error)) return failed(error);
-      if (!after.unchangedSince(before)) return left("it changed while it was being converted");
-      if (settings.dryRun) return {Action::WouldConvert, "", 0, written};
-      if (!replacement.commit(before, error))
-        return error == "it changed while it was being converted" ? left(error) : failed(error);
-      return {Action::Converted, "", 0, written};
-    }();
+        if (!decodes && writing) {
+          replacement.discard();
+          writing = false;
+        }
+      }
+      if (trees::stopRequested()) return {Action::Interrupted, ""};
+    }
+    cpg_description d{};
+    d.size = sizeof d;
+    cpg_classifier_finish(classifier.get(), &d);
+    const int kind = static_cast<int>(d.kind);
+    const auto leave = [&](std::string why) {
+      Result result = left(std::move(why));
+      result.kind = kind;
+      return result;
+    };
+    if (kind != CPG_KIND_SHIFT_JIS) return leave(whyNotConverted(d));
+    if (!decodes || !decoder.finish()) return leave("Shift_JIS, but " + decoder.problem());
+    if (d.score < settings_.minScore) {
+      char text[96];
+      std::snprintf(text, sizeof text, "Shift_JIS scoring %.3f, below %.3f", d.score,
+                    settings_.minScore);
+      return leave(text);
+    }
+    trees::FileState after;
+    if (!file.state(after, error)) return failed(error);
+    if (!after.unchangedSince(before)) return leave("it changed while it was being converted");
+    if (settings_.dryRun) return {Action::WouldConvert, "", kind, 0, written};
+    switch (replacement.commit(file, before, error)) {
+      case convert::Replacement::Outcome::Replaced:
+        return {Action::Converted, "", kind, 0, written};
+      case convert::Replacement::Outcome::Unflushed:
+        return {Action::Converted, error, kind, 0, written, true};
+      case convert::Replacement::Outcome::LeftAlone:
+        return leave(error);
+      case convert::Replacement::Outcome::Failed:
+        break;
+    }
+    return failed(error);
   }
-  result.size = before.size;
-  return result;
-}
+
+  static bool isBinary(const cpg_classifier* classifier) {
+    cpg_description d{};
+    d.size = sizeof d;
+    d.flags = CPG_DESCRIBE_START_ONLY;
+    cpg_classifier_finish(classifier, &d);
+    return d.kind == CPG_KIND_BINARY;
+  }
+
+  Result leftOver(const trees::Entry& entry) const {
+    std::string error;
+    switch (convert::removeLeftOver(entry, settings_.dryRun, error)) {
+      case convert::LeftOver::Removed:
+        return {settings_.dryRun ? Action::WouldRemove : Action::Removed,
+                "left by an interrupted run"};
+      case convert::LeftOver::InUse:
+        return {Action::Skipped, "the temporary file of a run going on"};
+      case convert::LeftOver::Failed:
+        break;
+    }
+    return failed(error);
+  }
+
+  const Settings& settings_;
+};
 
 const char* actionName(Action action) {
   switch (action) {
@@ -188,7 +269,10 @@ const char* actionName(Action action) {
       return "skipped";
     case Action::Removed:
       return "removed";
+    case Action::WouldRemove:
+      return "would_remove";
     case Action::Failed:
+    case Action::Interrupted:
       break;
   }
   return "error";
@@ -201,13 +285,14 @@ std::string line(const std::filesystem::path& path, const Result& r, bool json) 
     out += ",\"action\":\"";
     out += actionName(r.action);
     out += "\"";
-    if (r.action != Action::Skipped && r.action != Action::Failed && r.action != Action::Removed) {
+    if (r.action == Action::Converted || r.action == Action::WouldConvert ||
+        r.action == Action::Left)
       out += ",\"size\":" + std::to_string(r.size);
-    }
+    if (r.kind >= 0) out += std::string(",\"kind\":\"") + cpg_kind_name(r.kind) + "\"";
     if (r.action == Action::Converted || r.action == Action::WouldConvert)
       out += ",\"utf8_size\":" + std::to_string(r.written);
     if (!r.reason.empty()) {
-      out += ",\"reason\":";
+      out += r.unflushed ? ",\"warning\":" : ",\"reason\":";
       trees::appendJsonString(out, r.reason);
     }
     return out + "}\n";
@@ -216,6 +301,7 @@ std::string line(const std::filesystem::path& path, const Result& r, bool json) 
   switch (r.action) {
     case Action::Converted:
       out += "converted to UTF-8";
+      if (r.unflushed) out += ", but " + r.reason;
       break;
     case Action::WouldConvert:
       out += "would be converted to UTF-8";
@@ -227,163 +313,127 @@ std::string line(const std::filesystem::path& path, const Result& r, bool json) 
       out += "skipped: " + r.reason;
       break;
     case Action::Removed:
-      out += r.reason;
+      out += "removed: " + r.reason;
+      break;
+    case Action::WouldRemove:
+      out += "would be removed: " + r.reason;
       break;
     case Action::Failed:
+    case Action::Interrupted:
       out += "failed: " + r.reason;
       break;
   }
   return out + "\n";
 }
 
-// Signals that end a run are taken by one thread, which asks the others to
-// stop: each then removes the temporary file it was writing, and the run ends
-// as the signal would have ended it.
-void watchForSignals() {
-#if defined(_WIN32)
-  SetConsoleCtrlHandler(
-      [](DWORD) -> BOOL {
-        gStop = SIGINT;
-        return TRUE;
-      },
-      TRUE);
-#else
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-    sigaddset(&set, signal);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([set] {
-    int signal = 0;
-    if (sigwait(&set, &signal) == 0) gStop = signal;
-  }).detach();
-#endif
-}
-
-[[noreturn]] void endAsSignalled(int signal) {
-#if defined(_WIN32)
-  std::exit(128 + signal);
-#else
-  std::signal(signal, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, signal);
-  std::raise(signal);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  std::_Exit(128 + signal);
-#endif
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  trees::Options options;
-  Settings settings;
-  std::string badScore;
-  bool scoreNext = false;
-  const std::string wrong =
-      trees::parseOptions(argc, argv, options, [&](const std::string& option) {
-        if (option == "-n" || option == "--dry-run") {
-          settings.dryRun = true;
-          return true;
-        }
-        if (option.rfind("--min-score=", 0) == 0) {
-          char* end = nullptr;
-          settings.minScore = std::strtod(option.c_str() + 12, &end);
-          if (*end != '\0' || !(settings.minScore >= 0.0 && settings.minScore <= 1.0))
-            badScore = option;
-          return true;
-        }
-        return scoreNext = option == "--min-score";
-      });
-  if (scoreNext || !badScore.empty() || !wrong.empty()) {
-    const std::string what = !wrong.empty() ? wrong
-                             : scoreNext    ? "write --min-score=S, S from 0 to 1"
-                                            : "--min-score takes a number from 0 to 1";
-    std::fprintf(stderr, "codepage-convert: %s\n%s", what.c_str(), kUsage);
-    return 2;
-  }
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("codepage-convert %s\n", cpg_version());
-    return 0;
-  }
-  watchForSignals();
-
-  // Temporary files of an earlier run that was killed are removed; those of
-  // a run still going on are left to it; none is ever converted.
-  std::vector<std::filesystem::path> leftOvers;
-  trees::WalkOptions walkOptions;
-  walkOptions.followLinks = options.followLinks;
-  walkOptions.leaveOut = [&](const std::filesystem::path& path) {
-    if (!convert::isTemporary(path)) return false;
-    if (convert::isLeftOver(path)) leftOvers.push_back(path);
-    return true;
-  };
-  const std::vector<trees::Entry> entries = trees::walk(trees::pathsToWalk(options), walkOptions);
-
+struct Tally {
   std::size_t converted = 0, leftAlone = 0, skipped = 0, failures = 0;
   std::uint64_t written = 0;
-  const auto report = [&](const std::filesystem::path& path, const Result& result) {
-    const std::string text = line(path, result, options.json);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+
+  void add(const Result& result) {
     switch (result.action) {
       case Action::Converted:
       case Action::WouldConvert:
         ++converted;
         written += result.written;
+        failures += result.unflushed ? 1 : 0;
         break;
       case Action::Left:
         ++leftAlone;
         break;
       case Action::Skipped:
       case Action::Removed:
+      case Action::WouldRemove:
         ++skipped;
         break;
       case Action::Failed:
         ++failures;
         break;
+      case Action::Interrupted:
+        break;
     }
-  };
-  for (const std::filesystem::path& path : leftOvers) {
-    std::error_code error;
-    if (settings.dryRun)
-      report(path, {Action::Removed, "would be removed: left by an interrupted run", 0, 0});
-    else if (std::filesystem::remove(path, error))
-      report(path, {Action::Removed, "removed: left by an interrupted run", 0, 0});
-    else
-      report(path, failed(error.message()));
   }
+};
 
+int run(const trees::Program& program, const trees::TreeOptions& options,
+        const Settings& settings) {
+  trees::openAsManyFilesAsAllowed();
+  trees::watchForStopSignals();
+  trees::WalkOptions walkOptions;
+  walkOptions.followLinks = options.followLinks;
+  walkOptions.isTemporary = convert::isTemporary;
+  const std::vector<std::filesystem::path> roots = trees::pathsToWalk(options);
+  const unsigned threads = trees::threadsToUse(options);
+  std::vector<std::unique_ptr<std::uint8_t[]>> buffers(threads);
   const bool terminal = trees::standardErrorIsATerminal();
   trees::Progress progress(terminal);
+  trees::Output output;
+  Converter converter(settings);
+  Tally tally;
+  std::size_t done = 0;
   trees::forEachEntry<Result>(
-      entries, trees::threadsToUse(options), CPG_INPUT_LIMIT, progress, written,
-      [&](const trees::Entry& entry, std::uint8_t* buffer) {
-        return convertFile(entry, settings, buffer);
+      [&](const std::function<bool(trees::Entry &&)>& visit) {
+        trees::walk(roots, walkOptions, visit);
       },
-      [&](const trees::Entry& entry, const Result& result) { report(entry.path, result); });
-  const bool outputWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
+      threads,
+      [&](const trees::Entry& entry, unsigned worker) {
+        std::unique_ptr<std::uint8_t[]>& buffer = buffers[worker];
+        if (buffer == nullptr) buffer.reset(new std::uint8_t[CPG_INPUT_LIMIT]);
+        return converter.convert(entry, buffer.get());
+      },
+      [&](const trees::Entry& entry, const Result& result) {
+        // A file a stop caught in the middle is as it was: nothing to say.
+        if (result.action == Action::Interrupted) return;
+        progress.clear();
+        output.write(line(entry.path, result, options.json));
+        tally.add(result);
+        ++done;
+      },
+      [](const trees::Entry&, const char* what) { return failed(what); },
+      [&] { progress.update(done, tally.written); });
+  progress.clear();
 
   if (trees::wantsSummary(options, terminal)) {
     std::fprintf(
         stderr,
         "%zu files: %zu %s, %zu left alone, %zu skipped, %zu failed; %s of UTF-8 in %.2f s\n",
-        converted + leftAlone + skipped + failures, converted,
-        settings.dryRun ? "would be converted" : "converted", leftAlone, skipped, failures,
-        trees::byteCount(written).c_str(), progress.seconds());
+        tally.converted + tally.leftAlone + tally.skipped + tally.failures, tally.converted,
+        settings.dryRun ? "would be converted" : "converted", tally.leftAlone, tally.skipped,
+        tally.failures, trees::byteCount(tally.written).c_str(), progress.seconds());
   }
-  if (gStop != 0) {
-    std::fprintf(stderr,
-                 "codepage-convert: interrupted; every file is as it was or converted whole\n");
-    endAsSignalled(gStop);
+  return trees::endOfRun(program, output,
+                         tally.failures != 0 ? trees::kSomethingFailed : trees::kSucceeded,
+                         "interrupted; every file is as it was or converted whole");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  trees::keepStandardStreamsOpen();
+  try {
+    Settings settings;
+    const trees::Program program{
+        "codepage-convert",
+        kUsage,
+        {{"dry-run", 'n', false, kDryRun}, {"min-score", 0, true, kMinScore}},
+        [&](int id, const std::string& value) -> std::string {
+          if (id == kDryRun) {
+            settings.dryRun = true;
+            return "";
+          }
+          char* end = nullptr;
+          settings.minScore = std::strtod(value.c_str(), &end);
+          if (value.empty() || *end != '\0' ||
+              !(settings.minScore >= 0.0 && settings.minScore <= 1.0))
+            return "invalid score: '" + value + "' (0 to 1)";
+          return "";
+        }};
+    trees::TreeOptions options;
+    const int status = trees::readCommandLine(program, argc, argv, options);
+    if (status >= 0) return status;
+    return run(program, options, settings);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "codepage-convert: %s\n", error.what());
+    return trees::kSomethingFailed;
   }
-  if (!outputWritten) {
-    std::fprintf(stderr, "codepage-convert: standard output is not writable\n");
-    return 1;
-  }
-  return failures != 0 ? 1 : 0;
 }

@@ -2,14 +2,19 @@
 // decision of codepage-guess, one line per file.
 #include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "codepage_guess.h"
-#include "trees/each_entry.hpp"
 #include "trees/input_file.hpp"
-#include "trees/options.hpp"
+#include "trees/pipeline.hpp"
+#include "trees/program.hpp"
 #include "trees/report.hpp"
+#include "trees/stop.hpp"
 #include "trees/walk.hpp"
 
 namespace {
@@ -29,10 +34,13 @@ const char kUsage[] =
     "  -j, --jobs N    examine N files at once (default: the processors available)\n"
     "  --summary       a summary on standard error (default: when it is a terminal)\n"
     "  --no-summary    no summary\n"
+    "  -h, --help      this help\n"
     "  --version       the version\n"
     "\n"
     "Exit status: 0 when every file could be read, 1 when some could not, 2 for a\n"
     "wrong command line.\n";
+
+enum OwnOption { kExplain = trees::kOwnOptions };
 
 enum class Outcome { Decided, Undecided, Empty, Skipped, Failed };
 
@@ -68,16 +76,24 @@ const char* ruleInWords(std::uint32_t rule) {
 
 Finding examine(const trees::Entry& entry, bool followLinks, bool explain, std::uint8_t* buffer) {
   Finding finding;
-  if (entry.kind != trees::Kind::File) {
-    finding.outcome = entry.kind == trees::Kind::Skipped ? Outcome::Skipped : Outcome::Failed;
+  if (entry.kind == trees::EntryKind::Skipped || entry.kind == trees::EntryKind::Failed) {
+    finding.outcome = entry.kind == trees::EntryKind::Skipped ? Outcome::Skipped : Outcome::Failed;
     finding.note = entry.note;
     return finding;
   }
   trees::InputFile file;
   trees::FileState state;
-  const std::int64_t read = file.open(entry.path, followLinks, state, finding.note)
-                                ? file.readFully(buffer, CPG_INPUT_LIMIT, finding.note, state.size)
-                                : -1;
+  switch (file.open(entry, followLinks, state, finding.note)) {
+    case trees::InputFile::Opened::Yes:
+      break;
+    case trees::InputFile::Opened::Link:
+    case trees::InputFile::Opened::NotRegular:
+      finding.outcome = Outcome::Skipped;
+      return finding;
+    case trees::InputFile::Opened::Failed:
+      return finding;
+  }
+  const std::int64_t read = file.readFully(buffer, CPG_INPUT_LIMIT, finding.note, state.size);
   if (read < 0) return finding;
   finding.size = state.size;
   finding.examined = static_cast<std::uint64_t>(read);
@@ -198,48 +214,43 @@ struct Tally {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  trees::Options options;
-  bool explain = false;
-  const std::string wrong =
-      trees::parseOptions(argc, argv, options, [&](const std::string& option) {
-        if (option != "--explain") return false;
-        explain = true;
-        return true;
-      });
-  if (!wrong.empty()) {
-    std::fprintf(stderr, "codepage-scan: %s\n%s", wrong.c_str(), kUsage);
-    return 2;
-  }
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("codepage-scan %s\n", cpg_version());
-    return 0;
-  }
-
+int run(const trees::Program& program, const trees::TreeOptions& options, bool explain) {
+  trees::openAsManyFilesAsAllowed();
+  trees::watchForStopSignals();
   trees::WalkOptions walkOptions;
   walkOptions.followLinks = options.followLinks;
-  const std::vector<trees::Entry> entries = trees::walk(trees::pathsToWalk(options), walkOptions);
+  const std::vector<std::filesystem::path> roots = trees::pathsToWalk(options);
+  const unsigned threads = trees::threadsToUse(options);
+  // A buffer per worker, made when it starts its first file.
+  std::vector<std::unique_ptr<std::uint8_t[]>> buffers(threads);
   const bool terminal = trees::standardErrorIsATerminal();
   trees::Progress progress(terminal);
+  trees::Output output;
   Tally tally;
+  std::size_t done = 0;
   trees::forEachEntry<Finding>(
-      entries, trees::threadsToUse(options), CPG_INPUT_LIMIT, progress, tally.examined,
-      [&](const trees::Entry& entry, std::uint8_t* buffer) {
-        return examine(entry, options.followLinks, explain, buffer);
+      [&](const std::function<bool(trees::Entry &&)>& visit) {
+        trees::walk(roots, walkOptions, visit);
+      },
+      threads,
+      [&](const trees::Entry& entry, unsigned worker) {
+        std::unique_ptr<std::uint8_t[]>& buffer = buffers[worker];
+        if (buffer == nullptr) buffer.reset(new std::uint8_t[CPG_INPUT_LIMIT]);
+        return examine(entry, options.followLinks, explain, buffer.get());
       },
       [&](const trees::Entry& entry, const Finding& finding) {
-        const std::string line =
-            options.json ? jsonLine(entry, finding) : humanLine(entry, finding);
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        progress.clear();
+        output.write(options.json ? jsonLine(entry, finding) : humanLine(entry, finding));
         tally.add(finding);
-      });
-  const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+        ++done;
+      },
+      [](const trees::Entry&, const char* what) {
+        Finding finding;
+        finding.note = what;
+        return finding;
+      },
+      [&] { progress.update(done, tally.examined); });
+  progress.clear();
 
   if (trees::wantsSummary(options, terminal)) {
     std::fprintf(stderr,
@@ -249,9 +260,28 @@ int main(int argc, char** argv) {
                  tally.undecided, tally.empty, tally.skipped, tally.failed,
                  trees::byteCount(tally.examined).c_str(), progress.seconds());
   }
-  if (!written) {
-    std::fprintf(stderr, "codepage-scan: standard output is not writable\n");
-    return 1;
+  return trees::endOfRun(program, output,
+                         tally.failed != 0 ? trees::kSomethingFailed : trees::kSucceeded,
+                         "interrupted");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  trees::keepStandardStreamsOpen();
+  try {
+    bool explain = false;
+    const trees::Program program{
+        "codepage-scan", kUsage, {{"explain", 0, false, kExplain}}, [&](int, const std::string&) {
+          explain = true;
+          return std::string();
+        }};
+    trees::TreeOptions options;
+    const int status = trees::readCommandLine(program, argc, argv, options);
+    if (status >= 0) return status;
+    return run(program, options, explain);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "codepage-scan: %s\n", error.what());
+    return trees::kSomethingFailed;
   }
-  return tally.failed != 0 ? 1 : 0;
 }

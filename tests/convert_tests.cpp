@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,12 +13,16 @@
 #include "convert/replacement.hpp"
 #include "test_inputs.hpp"
 #include "trees/input_file.hpp"
+#include "trees/walk.hpp"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <iconv.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -210,12 +216,31 @@ std::string contents(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-trees::FileState stateOf(const std::filesystem::path& path) {
+// The walk's entry for a file, as codepage-convert gets it.
+trees::Entry entryOf(const std::filesystem::path& path) {
+  trees::Entry found;
+  trees::walk({path}, {}, [&](trees::Entry&& entry) {
+    found = std::move(entry);
+    return false;
+  });
+  return found;
+}
+
+[[maybe_unused]] trees::FileState stateOf(const trees::Entry& entry) {
   trees::FileState state;
   std::string error;
-  EXPECT_TRUE(trees::stateAt(path, state, error)) << error;
+  EXPECT_TRUE(trees::stateOf(entry, state, error)) << error;
   return state;
 }
+
+struct Opened {
+  trees::InputFile file;
+  trees::FileState state;
+  explicit Opened(const trees::Entry& entry) {
+    std::string error;
+    EXPECT_EQ(file.open(entry, false, state, error), trees::InputFile::Opened::Yes) << error;
+  }
+};
 
 TEST(Replacement, PutsTheNewFileInPlaceKeepingItsPermissions) {
   const Folder folder;
@@ -223,60 +248,129 @@ TEST(Replacement, PutsTheNewFileInPlaceKeepingItsPermissions) {
 #if !defined(_WIN32)
   ::chmod(file.c_str(), 0640);
 #endif
-  const trees::FileState read = stateOf(file);
-  std::string error;
-  convert::Replacement replacement;
-  ASSERT_TRUE(replacement.begin(file, error)) << error;
-  ASSERT_TRUE(replacement.write("new!", 4, error)) << error;
-  EXPECT_EQ(folder.files(), 2u) << "the temporary file beside it";
-  ASSERT_TRUE(replacement.commit(read, error)) << error;
+  const trees::Entry entry = entryOf(file);
+  {
+    // On Windows the replaced file stays listed until it is closed.
+    const Opened original(entry);
+    std::string error;
+    convert::Replacement replacement;
+    ASSERT_TRUE(replacement.begin(entry, error)) << error;
+    ASSERT_TRUE(replacement.write("new!", 4, error)) << error;
+    EXPECT_EQ(folder.files(), 2u) << "the temporary file beside it";
+    ASSERT_EQ(replacement.commit(original.file, original.state, error),
+              convert::Replacement::Outcome::Replaced)
+        << error;
+  }
   EXPECT_EQ(contents(file), "new!");
   EXPECT_EQ(folder.files(), 1u);
 #if !defined(_WIN32)
-  EXPECT_EQ(stateOf(file).mode, 0640u);
+  EXPECT_EQ(stateOf(entry).mode, 0640u);
 #endif
 }
 
 TEST(Replacement, LeavesAFileThatChangedMeanwhileAndRemovesItsOwn) {
   const Folder folder;
   const auto file = folder.write("a.txt", "old");
-  const trees::FileState read = stateOf(file);
+  const trees::Entry entry = entryOf(file);
+  const Opened original(entry);
   std::string error;
   {
     convert::Replacement replacement;
-    ASSERT_TRUE(replacement.begin(file, error)) << error;
+    ASSERT_TRUE(replacement.begin(entry, error)) << error;
     ASSERT_TRUE(replacement.write("new", 3, error)) << error;
     folder.write("a.txt", "changed");  // another program saves it
-    EXPECT_FALSE(replacement.commit(read, error));
+    EXPECT_EQ(replacement.commit(original.file, original.state, error),
+              convert::Replacement::Outcome::LeftAlone);
     EXPECT_EQ(error, "it changed while it was being converted");
   }
   EXPECT_EQ(contents(file), "changed");
   EXPECT_EQ(folder.files(), 1u);
   {
     convert::Replacement abandoned;
-    ASSERT_TRUE(abandoned.begin(file, error)) << error;
+    ASSERT_TRUE(abandoned.begin(entry, error)) << error;
     ASSERT_TRUE(abandoned.write("new", 3, error)) << error;
   }
   EXPECT_EQ(folder.files(), 1u) << "an abandoned replacement removes its temporary file";
   EXPECT_EQ(contents(file), "changed");
 }
 
-#if !defined(_WIN32)
-TEST(Replacement, RecognisesTheTemporaryFilesOfKilledRuns) {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  ::waitpid(child, nullptr, 0);  // a process that is surely gone
-  const auto name = [](long process) {
-    return std::filesystem::path("dir") /
-           (".codepage-convert-" + std::to_string(process) + "-3.tmp");
-  };
-  EXPECT_TRUE(convert::isTemporary(name(child)));
-  EXPECT_TRUE(convert::isLeftOver(name(child)));
-  EXPECT_FALSE(convert::isLeftOver(name(getpid()))) << "this run's own";
-  EXPECT_FALSE(convert::isLeftOver(name(getppid()))) << "a run still going on";
+TEST(Replacement, NamesItsTemporaryFilesAtRandomAndKnowsThemAndEarlierOnes) {
+  const Folder folder;
+  const auto file = folder.write("a.txt", "old");
+  const trees::Entry entry = entryOf(file);
+  std::string error;
+  std::vector<std::string> names;
+  {
+    convert::Replacement first, second;
+    ASSERT_TRUE(first.begin(entry, error)) << error;
+    ASSERT_TRUE(second.begin(entry, error)) << error;
+    for (const auto& found : std::filesystem::directory_iterator(file.parent_path()))
+      names.push_back(found.path().filename().string());
+  }
+  ASSERT_EQ(names.size(), 3u);
+  std::size_t temporary = 0;
+  for (const std::string& name : names)
+    temporary += convert::isTemporary(name) ? 1u : 0u;
+  EXPECT_EQ(temporary, 2u);
+  EXPECT_TRUE(convert::isTemporary(".codepage-convert-1-0.tmp")) << "an earlier version's";
   for (const char* other : {".codepage-convert-.tmp", "codepage-convert-12-3.tmp",
-                            ".codepage-convert-12-3.txt", ".codepage-convert-1x-3.tmp"})
+                            ".codepage-convert-12-3.txt", ".codepage-convert-1x-3.tmp",
+                            ".codepage-convert-0123456789abcdeg.tmp", ".codepage-convert-12-.tmp"})
     EXPECT_FALSE(convert::isTemporary(other)) << other;
+}
+
+// A run going on holds its temporary file locked; one that was killed does
+// not, whatever process numbers say (a container starts every run as 1).
+TEST(Replacement, RemovesTheTemporaryFilesOfKilledRunsAndLeavesThoseOfRunsGoingOn) {
+  const Folder folder;
+  const auto file = folder.write("a.txt", "old");
+  const trees::Entry entry = entryOf(file);
+  folder.write(".codepage-convert-1-0.tmp", "left by a killed run");
+  std::string error;
+  convert::Replacement going;
+  ASSERT_TRUE(going.begin(entry, error)) << error;
+  std::vector<trees::Entry> temporaries;
+  trees::WalkOptions options;
+  options.isTemporary = convert::isTemporary;
+  trees::walk({file.parent_path()}, options, [&](trees::Entry&& found) {
+    if (found.kind == trees::EntryKind::Temporary) temporaries.push_back(std::move(found));
+    return true;
+  });
+  ASSERT_EQ(temporaries.size(), 2u);
+  std::size_t removed = 0, inUse = 0;
+  for (const bool dryRun : {true, false}) {
+    for (const trees::Entry& temporary : temporaries) {
+      const convert::LeftOver found = convert::removeLeftOver(temporary, dryRun, error);
+      EXPECT_NE(found, convert::LeftOver::Failed) << error;
+      removed += found == convert::LeftOver::Removed ? 1u : 0u;
+      inUse += found == convert::LeftOver::InUse ? 1u : 0u;
+    }
+    if (dryRun) {
+      EXPECT_EQ(folder.files(), 3u) << "a dry run removes nothing";
+    }
+  }
+  EXPECT_EQ(removed, 2u);
+  EXPECT_EQ(inUse, 2u);
+  EXPECT_EQ(folder.files(), 2u) << "the file, and the running one's temporary file";
+}
+
+#if defined(__linux__)
+TEST(Replacement, KeepsTheExtendedAttributes) {
+  const Folder folder;
+  const auto file = folder.write("a.txt", "old");
+  if (::setxattr(file.c_str(), "user.origin", "x", 1, 0) != 0)
+    GTEST_SKIP() << "no user attributes on this file system: " << std::strerror(errno);
+  const trees::Entry entry = entryOf(file);
+  const Opened original(entry);
+  std::string error;
+  convert::Replacement replacement;
+  ASSERT_TRUE(replacement.begin(entry, error)) << error;
+  ASSERT_EQ(replacement.commit(original.file, original.state, error),
+            convert::Replacement::Outcome::Replaced)
+      << error;
+  char value[8] = {};
+  EXPECT_EQ(::getxattr(file.c_str(), "user.origin", value, sizeof value), 1);
+  EXPECT_STREQ(value, "x");
 }
 #endif
 

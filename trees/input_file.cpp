@@ -57,23 +57,24 @@ InputFile::~InputFile() {
   if (handle_ != nullptr) CloseHandle(handle_);
 }
 
-bool InputFile::open(const std::filesystem::path& path, bool followLinks, FileState& state,
-                     std::string& error) {
-  const HANDLE handle = openExisting(path, GENERIC_READ, followLinks);
+InputFile::Opened InputFile::open(const Entry& entry, bool followLinks, FileState& state,
+                                  std::string& error) {
+  const HANDLE handle = openExisting(entry.path, GENERIC_READ, followLinks);
   if (handle == INVALID_HANDLE_VALUE) {
     error = lastErrorMessage();
-    return false;
+    return Opened::Failed;
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    const bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     CloseHandle(handle);
-    error = "not a regular file";
-    return false;
+    error = link ? "symbolic link, not followed" : "not a regular file";
+    return link ? Opened::Link : Opened::NotRegular;
   }
   fill(state, info);
   handle_ = handle;
-  return true;
+  return Opened::Yes;
 }
 
 bool InputFile::state(FileState& state, std::string& error) const {
@@ -96,8 +97,8 @@ std::int64_t InputFile::read(std::uint8_t* buffer, std::size_t size, std::string
   return got;
 }
 
-bool stateAt(const std::filesystem::path& path, FileState& state, std::string& error) {
-  const HANDLE handle = openExisting(path, 0, false);
+bool stateOf(const Entry& entry, FileState& state, std::string& error) {
+  const HANDLE handle = openExisting(entry.path, 0, false);
   if (handle == INVALID_HANDLE_VALUE) {
     error = lastErrorMessage();
     return false;
@@ -136,24 +137,28 @@ InputFile::~InputFile() {
   if (descriptor_ >= 0) ::close(descriptor_);
 }
 
-bool InputFile::open(const std::filesystem::path& path, bool followLinks, FileState& state,
-                     std::string& error) {
-  // O_NONBLOCK: opening a FIFO put here since the walk returns at once.
+InputFile::Opened InputFile::open(const Entry& entry, bool followLinks, FileState& state,
+                                  std::string& error) {
+  // O_NONBLOCK: opening a FIFO put here since the walk returns at once; it
+  // is taken off before reading.
   const int descriptor =
-      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+      ::openat(entry.directory->descriptor(), entry.name.c_str(),
+               O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW));
   if (descriptor < 0) {
-    error = errno == ELOOP && !followLinks ? "symbolic link, not followed" : lastErrorMessage();
-    return false;
+    const bool link = errno == ELOOP && !followLinks;
+    error = link ? "symbolic link, not followed" : lastErrorMessage();
+    return link ? Opened::Link : Opened::Failed;
   }
   struct stat status;
   if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(descriptor);
     error = "not a regular file";
-    return false;
+    return Opened::NotRegular;
   }
+  ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
   fill(state, status);
   descriptor_ = descriptor;
-  return true;
+  return Opened::Yes;
 }
 
 bool InputFile::state(FileState& state, std::string& error) const {
@@ -177,9 +182,10 @@ std::int64_t InputFile::read(std::uint8_t* buffer, std::size_t size, std::string
   }
 }
 
-bool stateAt(const std::filesystem::path& path, FileState& state, std::string& error) {
+bool stateOf(const Entry& entry, FileState& state, std::string& error) {
   struct stat status;
-  if (::lstat(path.c_str(), &status) != 0) {
+  if (::fstatat(entry.directory->descriptor(), entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) !=
+      0) {
     error = lastErrorMessage();
     return false;
   }

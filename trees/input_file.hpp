@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "trees/walk.hpp"
+
 namespace trees {
 
 // What is known of a file: who it is, and enough to tell that it changed.
@@ -35,10 +37,12 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // A symbolic link is opened only when `followLinks`. Fills `state` as
-  // state() does. On failure `error` says why, in the system's words.
-  bool open(const std::filesystem::path& path, bool followLinks, FileState& state,
-            std::string& error);
+  enum class Opened { Yes, Link, NotRegular, Failed };
+
+  // Opens an entry of the walk. A symbolic link is opened only when
+  // `followLinks`. Fills `state` as state() does. On failure `error` says
+  // why, in the system's words.
+  Opened open(const Entry& entry, bool followLinks, FileState& state, std::string& error);
   bool state(FileState& state, std::string& error) const;
   // Up to `size` bytes, fewer only at the end of the file; -1 on an error.
   std::int64_t read(std::uint8_t* buffer, std::size_t size, std::string& error);
@@ -47,6 +51,11 @@ class InputFile {
   // for a file that does not change meanwhile.
   std::int64_t readFully(std::uint8_t* buffer, std::size_t size, std::string& error,
                          std::uint64_t expected = 0);
+#if !defined(_WIN32)
+  int descriptor() const noexcept {
+    return descriptor_;
+  }
+#endif
 
  private:
 #if defined(_WIN32)
@@ -56,8 +65,8 @@ class InputFile {
 #endif
 };
 
-// The state of the file at `path` itself, a symbolic link not followed.
-bool stateAt(const std::filesystem::path& path, FileState& state, std::string& error);
+// The state of the entry's file itself, a symbolic link not followed.
+bool stateOf(const Entry& entry, FileState& state, std::string& error);
 
 // The system's message for the last error of this thread (errno, or Windows'
 // last error).

@@ -1,83 +1,86 @@
 #include "trees/options.hpp"
 
-#include <cstdio>
-#include <cstdlib>
-
-#include "trees/report.hpp"
-#include "trees/walk.hpp"
-
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
+#include <cstring>
 
 namespace trees {
+namespace {
 
-std::string parseOptions(int argc, char** argv, Options& options,
-                         const std::function<bool(const std::string&)>& own) {
+std::string quoted(const std::string& text) {
+  return "'" + text + "'";
+}
+
+}  // namespace
+
+std::string parseCommandLine(int argc, const char* const* argv, const std::vector<Option>& options,
+                             const std::function<void(int id, const std::string& value)>& onOption,
+                             const std::function<void(const std::string& operand)>& onOperand) {
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-      options.paths.push_back(pathFromBytes(argument));
-    } else if (argument == "--") {
+      onOperand(argument);
+      continue;
+    }
+    if (argument == "--") {
       optionsEnded = true;
-    } else if (own(argument)) {
-    } else if (argument == "-0" || argument == "--null") {
-      options.nulSeparatedInput = true;
-    } else if (argument == "--json") {
-      options.json = true;
-    } else if (argument == "-L" || argument == "--follow") {
-      options.followLinks = true;
-    } else if (argument == "--summary") {
-      options.summary = 1;
-    } else if (argument == "--no-summary") {
-      options.summary = 0;
-    } else if (argument == "-h" || argument == "--help") {
-      options.help = true;
-    } else if (argument == "--version") {
-      options.version = true;
-    } else if (argument == "-j" || argument == "--jobs" || argument.rfind("-j", 0) == 0 ||
-               argument.rfind("--jobs=", 0) == 0) {
-      std::string count;
-      if (argument == "-j" || argument == "--jobs") {
-        if (++i == argc) return argument + " needs a number";
-        count = argv[i];
-      } else {
-        count = argument.substr(argument[1] == 'j' ? 2 : 7);
+      continue;
+    }
+    if (argument[1] == '-') {
+      const std::size_t equals = argument.find('=');
+      const std::string name =
+          argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      const Option* match = nullptr;
+      std::string candidates;
+      bool ambiguous = false;
+      for (const Option& option : options) {
+        if (std::strncmp(option.name, name.c_str(), name.size()) != 0) continue;
+        if (option.name == name) {  // an exact name beats its prefixes
+          match = &option;
+          ambiguous = false;
+          break;
+        }
+        ambiguous = ambiguous || match != nullptr;
+        if (match == nullptr) match = &option;
+        candidates += " '--" + std::string(option.name) + "'";
       }
-      char* end = nullptr;
-      const unsigned long jobs = std::strtoul(count.c_str(), &end, 10);
-      if (count.empty() || *end != '\0' || jobs == 0 || jobs > 1024)
-        return "-j takes a number of threads from 1 to 1024, not '" + count + "'";
-      options.jobs = static_cast<unsigned>(jobs);
-    } else {
-      return "unknown option " + argument;
+      if (match == nullptr) return "unrecognized option " + quoted("--" + name);
+      if (ambiguous)
+        return "option " + quoted("--" + name) + " is ambiguous; possibilities:" + candidates;
+      const std::string full = "--" + std::string(match->name);
+      if (!match->takesValue) {
+        if (equals != std::string::npos)
+          return "option " + quoted(full) + " doesn't allow an argument";
+        onOption(match->id, "");
+      } else if (equals != std::string::npos) {
+        onOption(match->id, argument.substr(equals + 1));
+      } else if (i + 1 < argc) {
+        onOption(match->id, argv[++i]);
+      } else {
+        return "option " + quoted(full) + " requires an argument";
+      }
+      continue;
+    }
+    for (std::size_t k = 1; k < argument.size(); ++k) {
+      const char letter = argument[k];
+      const Option* match = nullptr;
+      for (const Option& option : options) {
+        if (option.letter != 0 && option.letter == letter) match = &option;
+      }
+      if (match == nullptr) return "invalid option -- " + quoted(std::string(1, letter));
+      if (!match->takesValue) {
+        onOption(match->id, "");
+      } else if (k + 1 < argument.size()) {
+        onOption(match->id, argument.substr(k + 1));
+        break;
+      } else if (i + 1 < argc) {
+        onOption(match->id, argv[++i]);
+        break;
+      } else {
+        return "option requires an argument -- " + quoted(std::string(1, letter));
+      }
     }
   }
   return "";
-}
-
-std::vector<std::filesystem::path> pathsToWalk(const Options& options) {
-  std::vector<std::filesystem::path> paths = options.paths;
-  if (options.nulSeparatedInput) {
-#if defined(_WIN32)
-    _setmode(_fileno(stdin), _O_BINARY);
-#endif
-    for (std::filesystem::path& path : readNulSeparated(stdin))
-      paths.push_back(std::move(path));
-  } else if (paths.empty()) {
-    paths.emplace_back(".");
-  }
-  return paths;
-}
-
-unsigned threadsToUse(const Options& options) {
-  return options.jobs != 0 ? options.jobs : processorsAvailable();
-}
-
-bool wantsSummary(const Options& options, bool terminal) {
-  return options.summary == 1 || (options.summary == -1 && terminal);
 }
 
 }  // namespace trees

@@ -1,38 +1,29 @@
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+// Command lines read as coreutils' getopt_long reads them, on every system:
+// options and operands in any order, "--" ending the options, "-" an operand;
+// short options bundled ("-nj2"), their values attached or next ("-j2",
+// "-j 2"); long ones as "--jobs 2" or "--jobs=2", abbreviated to any unique
+// prefix. A value is taken from the next argument whatever it looks like.
 namespace trees {
 
-// The options codepage-scan and codepage-convert share.
-struct Options {
-  std::vector<std::filesystem::path> paths;
-  bool nulSeparatedInput = false;  // -0, --null: more paths on standard input
-  bool json = false;               // --json: JSON Lines
-  bool followLinks = false;        // -L, --follow
-  unsigned jobs = 0;               // -j N, --jobs N; 0: the processors available
-  int summary = -1;                // --summary 1, --no-summary 0, -1: if stderr is a terminal
-  bool help = false, version = false;
+struct Option {
+  const char* name;  // the long name, without "--"
+  char letter;       // the short one, or 0
+  bool takesValue;
+  int id;  // what the caller is told
 };
 
-// Parses the command line. `own(option)` is asked first about each option
-// and returns true if it is one of the program's own. Returns "" or what is
-// wrong with the command line. Options and paths may come in any order; "--"
-// ends the options.
-std::string parseOptions(int argc, char** argv, Options& options,
-                         const std::function<bool(const std::string&)>& own);
-
-// The paths to walk: those given, those on standard input with -0, or "."
-// when there are none of either.
-std::vector<std::filesystem::path> pathsToWalk(const Options& options);
-
-// -j, or the processors available.
-unsigned threadsToUse(const Options& options);
-
-// --summary, --no-summary, or whether standard error is a terminal.
-bool wantsSummary(const Options& options, bool terminal);
+// Calls onOption(id, value) for each option (value "" when it takes none) and
+// onOperand(text) for each operand, in order. Returns "" or what is wrong, in
+// getopt's words ("unrecognized option '--frob'", "option requires an
+// argument -- 'j'"). Stops at the first error.
+std::string parseCommandLine(int argc, const char* const* argv, const std::vector<Option>& options,
+                             const std::function<void(int id, const std::string& value)>& onOption,
+                             const std::function<void(const std::string& operand)>& onOperand);
 
 }  // namespace trees

@@ -79,8 +79,10 @@ std::string displayPath(const std::filesystem::path& path) {
       out += "\\n";
     } else if (byte == '\t') {
       out += "\\t";
+#if !defined(_WIN32)  // on Windows it is the separator, in no name
     } else if (byte == '\\') {
       out += "\\\\";
+#endif
     } else if (byte < 0x20 || byte == 0x7F) {
       out += "\\x";
       out.push_back(kHex[byte >> 4]);
@@ -155,14 +157,14 @@ unsigned processorsAvailable() {
 Progress::Progress(bool enabled)
     : enabled_(enabled), start_(std::chrono::steady_clock::now()), last_(start_) {}
 
-void Progress::update(std::size_t done, std::size_t total, std::uint64_t bytes) {
+void Progress::update(std::size_t done, std::uint64_t bytes) {
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100))
     return;
   last_ = now;
   shown_ = true;
-  std::fprintf(stderr, "\r%zu of %zu files, %s ", done, total, byteCount(bytes).c_str());
+  std::fprintf(stderr, "\r%zu files, %s ", done, byteCount(bytes).c_str());
   std::fflush(stderr);
 }
 

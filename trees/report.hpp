@@ -10,8 +10,8 @@
 namespace trees {
 
 // The path for a person to read: its bytes, with control characters (a
-// newline in a name, say) written as \n, \t or \xHH and a backslash as \\, so
-// that one file is one line.
+// newline in a name, say) written as \n, \t or \xHH and, where it is no
+// separator, a backslash as \\, so that one file is one line.
 std::string displayPath(const std::filesystem::path& path);
 
 // Appends `"key":"value"` for JSON. A name that is not UTF-8 gets a readable
@@ -32,7 +32,7 @@ unsigned processorsAvailable();
 class Progress {
  public:
   explicit Progress(bool enabled);
-  void update(std::size_t done, std::size_t total, std::uint64_t bytes);
+  void update(std::size_t done, std::uint64_t bytes);
   void clear();
   double seconds() const;
 

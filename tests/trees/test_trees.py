@@ -81,7 +81,7 @@ def make_tree(root, windows=False):
     # Valid for its first mebibyte, broken after it.
     cut = big.index(b"\n", (1 << 20) + 4000) + 1
     put(b"sjis/broken_after_1MiB.txt", big[:cut] + b"\x85\x40" + big[:5000], False)
-    put(b"sjis/short.txt", cp932("時代"), False)  # too short to be Japanese beyond doubt
+    put(b"sjis/short.txt", cp932("時代"), True)  # short, but kanji and nothing of a Latin word
     # The NEC-selected IBM extension for 髙 (Windows writes FBFC), a NEC row 13
     # duplicate of ≒ (81E0): neither would convert back byte for byte.
     put(b"sjis/duplicate_nec_ibm.txt", cp932(PARAGRAPHS[1]) + b"\xee\xe0\n", False)
@@ -101,6 +101,13 @@ def make_tree(root, windows=False):
     put(b"other/png.bin", b"\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR" + bytes(64), False)
     put(b"other/empty.txt", b"", False)
     put(b"other/ascii.txt", b"plain ASCII\n", False)
+    # A UTF-8 line pasted into Shift_JIS: valid Shift_JIS as a whole.
+    pasted = "// 更新: 修正しました\n".encode()
+    put(b"mixed/utf8_line.txt", cp932(PARAGRAPHS[1] + "\n") + pasted + cp932(PARAGRAPHS[2]), False)
+    put(b"mixed/utf8_line_after_1MiB.txt", big[:cut] + pasted + cp932(PARAGRAPHS[2]), False)
+    # ASCII for the first mebibyte, Shift_JIS after it.
+    ascii_first = b"ascii text\n" * (1 + (1 << 20) // 11)
+    put(b"sjis/after_1MiB_of_ascii.txt", ascii_first + cp932(JAPANESE), True)
     put(b"names/with space.txt", cp932(PARAGRAPHS[3]), True)
     put("names/日本語の名前.txt".encode(), cp932(PARAGRAPHS[4]), True)
     if not windows:
@@ -118,6 +125,20 @@ def make_tree(root, windows=False):
         mode_file = os.path.join(root, "sjis", "paragraph_0.txt")
         os.chmod(mode_file, 0o750)
     return expected
+
+
+TEMPORARY = rb"^\.codepage-convert-[0-9a-f]{16}\.tmp$"
+NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+AS_ROOT_WITH_SETPRIV = unittest.skipIf(
+    ARGS.windows or os.geteuid() != 0 or shutil.which("setpriv") is None,
+    "needs root, setpriv and a POSIX program")
+
+
+def temporary_files(root):
+    found = []
+    for directory, _, names in os.walk(os.fsencode(root)):
+        found += [os.path.join(directory, n) for n in names if n.startswith(b".codepage-convert-")]
+    return found
 
 
 def regular_files(root):
@@ -176,10 +197,34 @@ class Tree(unittest.TestCase):
         self.expected = make_tree(self.root, ARGS.windows)
 
     def tearDown(self):
+        self.doCleanups()
         for directory, names, _ in os.walk(self.work):
             for name in names:
                 os.chmod(os.path.join(directory, name), 0o755)
         shutil.rmtree(self.work)
+
+    def converted(self, before, name):
+        return iconv(before[name], "CP932", "UTF-8")
+
+    def check_tree(self, before, allow_partial=False):
+        """Every file is its original or, if it was to be converted, its
+        conversion; returns how many were converted."""
+        after = snapshot(self.root)
+        done = 0
+        for name, data in before.items():
+            if allow_partial and name not in after:
+                self.fail(f"{name} is gone")
+            if data == after[name]:
+                continue
+            self.assertTrue(self.expected[name], f"{name} changed but should not have")
+            self.assertEqual(after[name], self.converted(before, name), name)
+            self.assertEqual(iconv(after[name], "UTF-8", "CP932"), data, f"{name} does not go back")
+            done += 1
+        left = set(after) - set(before)
+        self.assertTrue(allow_partial or not left, f"files left behind: {left}")
+        for name in left:
+            self.assertRegex(os.path.basename(name), TEMPORARY)
+        return done
 
 
 class Scan(Tree):
@@ -262,29 +307,6 @@ class Scan(Tree):
 
 
 class Convert(Tree):
-    def converted(self, before, name):
-        return iconv(before[name], "CP932", "UTF-8")
-
-    def check_tree(self, before, allow_partial=False):
-        """Every file is its original or, if it was to be converted, its
-        conversion; returns how many were converted."""
-        after = snapshot(self.root)
-        done = 0
-        for name, data in before.items():
-            if allow_partial and name not in after:
-                self.fail(f"{name} is gone")
-            if data == after[name]:
-                continue
-            self.assertTrue(self.expected[name], f"{name} changed but should not have")
-            self.assertEqual(after[name], self.converted(before, name), name)
-            self.assertEqual(iconv(after[name], "UTF-8", "CP932"), data, f"{name} does not go back")
-            done += 1
-        left = set(after) - set(before)
-        self.assertTrue(allow_partial or not left, f"files left behind: {left}")
-        for name in left:
-            self.assertRegex(os.path.basename(name), rb"^\.codepage-convert-\d+-\d+\.tmp$")
-        return done
-
     def test_converts_exactly_the_shift_jis_files_losslessly_once(self):
         before = snapshot(self.root)
         if not ARGS.windows:
@@ -300,11 +322,15 @@ class Convert(Tree):
         actions = {relative("tree", e["raw"]): e for e in json_lines(result.stdout)}
         self.assertEqual({n for n, e in actions.items() if e["action"] == "converted"}, would)
         self.assertEqual(self.check_tree(before), len(would))
-        for name, why in [(b"utf8/short.txt", "valid UTF-8"),
+        for name, why in [(b"utf8/short.txt", "already UTF-8"),
+                          (b"mixed/utf8_line.txt", "mixed UTF-8 and Shift_JIS: UTF-8 at line 2"),
+                          (b"mixed/utf8_line_after_1MiB.txt", "mixed UTF-8 and Shift_JIS: UTF-8 at line"),
+                          (b"other/latin1.txt", "unknown 8-bit: not converted"),
+                          (b"other/binary.bin", "binary: not converted"),
                           (b"sjis/duplicate_nec_ibm.txt", "EEE0"),
                           (b"sjis/duplicate_row13.txt", "8790"),
                           (b"sjis/broken_after_1MiB.txt", "8540"),
-                          (b"other/eucjp.txt", "not Shift_JIS")]:
+                          (b"other/eucjp.txt", "EUC-JP: not converted")]:
             self.assertIn(why, actions[name]["reason"], name)
         converted = snapshot(self.root)
         self.assertIn(b"C:\\Users\\tanaka ~/memo", converted[b"sjis/backslash_tilde.txt"])
@@ -391,6 +417,242 @@ class Convert(Tree):
         finally:
             if mounted:
                 subprocess.run(["umount", disk], check=True)
+
+
+class Callers(Tree):
+    """What the callers and file systems people really have do to a run."""
+
+    @POSIX_ONLY
+    def test_closed_standard_streams_put_nothing_into_a_file(self):
+        before = snapshot(self.root)
+        command = list(ARGS.launcher) + [ARGS.convert, "-j", "2", "tree"]
+        result = subprocess.run(["bash", "-c", 'exec "$@" <&- >&-', "closed"] + command,
+                                cwd=self.work, capture_output=True, timeout=300)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(b"write error: Bad file descriptor", result.stderr)
+        for name, data in snapshot(self.root).items():
+            self.assertNotIn(b"converted to UTF-8", data, name)
+            self.assertNotIn(b'"action"', data, name)
+        self.check_tree(before)
+        # All three closed: nothing to say where, still nothing written into a file.
+        result = subprocess.run(["bash", "-c", 'exec "$@" <&- >&- 2>&-', "closed"] + command,
+                                cwd=self.work, timeout=300)
+        for name, data in snapshot(self.root).items():
+            self.assertNotIn(b"converted to UTF-8", data, name)
+        self.check_tree(before)
+
+    @unittest.skipIf(ARGS.windows or not (shutil.which("setfattr") and shutil.which("setfacl")),
+                     "needs setfattr and setfacl (Debian's attr and acl)")
+    def test_extended_attributes_and_acls_are_kept(self):
+        name = os.path.join(self.root, "sjis", "text.txt")
+        if subprocess.run(["setfattr", "-n", "user.origin", "-v", "x", name]).returncode != 0:
+            self.skipTest("no user attributes on this file system")
+        subprocess.run(["setfacl", "-m", "u:nobody:rw,g::r", name], check=True)
+        os.chmod(os.path.join(self.root, "sjis", "paragraph_1.txt"), 0o664)
+        subprocess.run(["setfacl", "-d", "-m", "u:nobody:rwx", os.path.join(self.root, "sjis")],
+                       check=True)  # a default ACL the new files would inherit
+
+        def metadata(path):
+            attributes = subprocess.run(["getfattr", "-d", "-m", "-", "--absolute-names", path],
+                                        capture_output=True, check=True).stdout
+            acl = subprocess.run(["getfacl", "-p", path], capture_output=True, check=True).stdout
+            return attributes, acl, stat.S_IMODE(os.stat(path).st_mode)
+
+        plain = os.path.join(self.root, "sjis", "paragraph_1.txt")
+        wanted = {path: metadata(path) for path in (name, plain)}
+        result = run(ARGS.convert, "--json", "tree/sjis/text.txt", "tree/sjis/paragraph_1.txt",
+                     cwd=self.work)
+        actions = [e["action"] for e in json_lines(result.stdout)]
+        self.assertEqual(actions, ["converted", "converted"], result.stdout)
+        for path, before in wanted.items():
+            self.assertEqual(metadata(path), before, path)
+        self.assertIn(b"user.origin", wanted[name][0])
+        self.assertIn(b"user:nobody:rw-", wanted[name][1])
+
+    @AS_ROOT_WITH_SETPRIV
+    def test_owner_and_group_are_kept_or_the_file_is_left_alone(self):
+        os.chmod(self.work, 0o755)
+        folder = os.path.join(self.root, "shared")
+        os.makedirs(folder)
+        os.chown(folder, 65534, 65534)
+        text = cp932(PARAGRAPHS[3])
+        for name, owner, group, mode in [("group.txt", 65534, 100, 0o664),
+                                         ("rooted.txt", 0, 0, 0o666)]:
+            path = os.path.join(folder, name)
+            with open(path, "wb") as f:
+                f.write(text)
+            os.chown(path, owner, group)
+            os.chmod(path, mode)
+
+        def convert_as(groups):
+            user = ["setpriv", "--reuid=65534", "--regid=65534"] + groups
+            result = run(ARGS.convert, "--json", "tree/shared", cwd=self.work, user=user)
+            return {relative("tree/shared", e["raw"]): e for e in json_lines(result.stdout)}
+
+        outsider = convert_as(["--clear-groups"])
+        self.assertEqual(outsider[b"group.txt"]["reason"], "cannot keep its group")
+        self.assertEqual(outsider[b"rooted.txt"]["reason"], "cannot keep its owner")
+        for name in ("group.txt", "rooted.txt"):
+            self.assertEqual(read(os.path.join(folder, name)), text)
+        member = convert_as(["--groups=100"])
+        self.assertEqual(member[b"group.txt"]["action"], "converted")
+        kept = os.stat(os.path.join(folder, "group.txt"))
+        self.assertEqual((kept.st_uid, kept.st_gid, stat.S_IMODE(kept.st_mode)), (65534, 100, 0o664))
+        self.assertEqual(member[b"rooted.txt"]["reason"], "cannot keep its owner")
+        self.assertEqual(temporary_files(self.root), [])
+
+    @POSIX_ONLY
+    def test_a_reader_that_goes_away_stops_the_run_and_leaves_no_temporary_file(self):
+        for k in range(30):
+            with open(os.path.join(self.root, "sjis", f"many_{k:02d}.txt"), "wb") as f:
+                f.write(cp932(JAPANESE) * (300 + 50 * k))
+            self.expected[b"sjis/many_%02d.txt" % k] = True
+        before = snapshot(self.root)
+        for _ in range(4):
+            command = " ".join(["'%s'" % c for c in list(ARGS.launcher) + [ARGS.convert]])
+            result = subprocess.run(["bash", "-c", command + ' -j 2 tree | head -1; echo "${PIPESTATUS[0]}"'],
+                                    cwd=self.work, capture_output=True, timeout=300)
+            status = result.stdout.splitlines()[-1]
+            self.assertIn(status, (b"0", b"141"), result.stderr)  # done, or ended by SIGPIPE
+            self.assertEqual(temporary_files(self.root), [])
+            self.check_tree(before)
+
+    @POSIX_ONLY
+    def test_leftovers_are_known_by_their_lock_not_by_a_process_number(self):
+        import fcntl
+        sjis = os.path.join(self.root, "sjis")
+        # Left by a run killed in a container, where every run is process 1,
+        # and by an earlier run whose number is now this test's.
+        for name in (".codepage-convert-1-0.tmp", f".codepage-convert-{os.getpid()}-0.tmp"):
+            with open(os.path.join(sjis, name), "wb") as f:
+                f.write(b"half written")
+        held = os.path.join(sjis, ".codepage-convert-0123456789abcdef.tmp")
+        with open(held, "wb") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)  # a run going on
+            dry = run(ARGS.convert, "--json", "--dry-run", "tree/sjis", cwd=self.work)
+            dry_actions = {os.path.basename(e["raw"]): e["action"] for e in json_lines(dry.stdout)}
+            self.assertEqual(dry_actions[b".codepage-convert-1-0.tmp"], "would_remove")
+            result = run(ARGS.convert, "--json", "tree/sjis", cwd=self.work)
+        entries = {os.path.basename(e["raw"]): e for e in json_lines(result.stdout)}
+        self.assertEqual(entries[b".codepage-convert-1-0.tmp"]["action"], "removed")
+        self.assertEqual(entries[b".codepage-convert-%d-0.tmp" % os.getpid()]["action"], "removed")
+        self.assertEqual(entries[os.path.basename(os.fsencode(held))]["action"], "skipped")
+        self.assertEqual(sorted(os.listdir(sjis))[0], os.path.basename(held))
+
+    @AS_ROOT_WITH_SETPRIV
+    def test_no_limit_on_threads_or_memory_ends_a_run_abruptly(self):
+        os.chmod(self.work, 0o755)
+        subprocess.run(["chown", "-R", "65534:65534", self.root], check=True)
+        before = snapshot(self.root)
+        # Six processes or threads at most for this user, as `ulimit -u 6`.
+        limited = NOBODY + ["prlimit", "--nproc=6"]
+        result = run(ARGS.convert, "--json", "-j", "64", "tree", cwd=self.work, user=limited)
+        self.assertIn(result.returncode, (0, 1), result.stderr)
+        self.assertNotIn(b"terminate", result.stderr)
+        self.assertEqual(temporary_files(self.root), [])
+        self.check_tree(before)
+        converted = [e for e in json_lines(result.stdout) if e["action"] == "converted"]
+        self.assertEqual(len(converted), sum(self.expected.values()))
+        # Less address space than a buffer for every thread asked for would take.
+        memory = ["prlimit", "--as=800000000"]
+        scan = run(ARGS.scan, "-j", "1024", "tree/other/eucjp.txt", cwd=self.work, user=memory)
+        self.assertEqual(scan.returncode, 0, scan.stderr)
+        self.assertTrue(scan.stdout.startswith(b"tree/other/eucjp.txt: "), scan.stdout)
+
+    @POSIX_ONLY
+    def test_ctrl_c_stops_the_walk_and_says_so_once(self):
+        many = os.path.join(self.root, "many")
+        for k in range(3000):
+            path = os.path.join(many, f"{k // 100:02d}", f"{k}.txt")
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(cp932(PARAGRAPHS[k % len(PARAGRAPHS)]) * 40)
+        before = snapshot(self.root)
+        process = subprocess.Popen(list(ARGS.launcher) + [ARGS.convert, "-j", "2", "tree"],
+                                   cwd=self.work, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(0.4)
+        process.send_signal(signal.SIGINT)
+        output, errors = process.communicate(timeout=60)
+        self.assertEqual(process.returncode, -signal.SIGINT, errors)
+        self.assertNotIn(b"interrupted", output)
+        self.assertEqual(errors.count(b"\n"), 1, errors)
+        self.assertIn(b"interrupted", errors)
+        self.assertEqual(temporary_files(self.root), [])
+        after = snapshot(self.root)
+        for name, data in before.items():
+            if after[name] != data:
+                self.assertTrue(self.expected.get(name, name.startswith(b"many/")), name)
+                self.assertEqual(after[name], iconv(data, "CP932", "UTF-8"), name)
+
+    @POSIX_ONLY
+    def test_a_tree_deeper_than_any_path_the_system_takes(self):
+        depth, planted = 1200, 0
+        # Made a folder at a time, relative to the one before: no path this long opens.
+        folder = os.open(self.root, os.O_RDONLY)
+        try:
+            for level in range(depth):
+                name = "deep_folder_%04d" % level
+                os.mkdir(name, dir_fd=folder)
+                inner = os.open(name, os.O_RDONLY, dir_fd=folder)
+                os.close(folder)
+                folder = inner
+                if level % 300 == 299:
+                    file = os.open("file.txt", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=folder)
+                    os.write(file, cp932(PARAGRAPHS[0]))
+                    os.close(file)
+                    planted += 1
+        finally:
+            os.close(folder)
+        self.addCleanup(subprocess.run, ["rm", "-rf", os.path.join(self.root, "deep_folder_0000")])
+        found = subprocess.run(["find", "tree", "-type", "f", "-print0"], cwd=self.work,
+                               capture_output=True, check=True).stdout.count(b"\0")
+        scan = run(ARGS.scan, "--json", "tree", cwd=self.work)
+        self.assertEqual(scan.returncode, 0, scan.stderr)
+        entries = [e for e in json_lines(scan.stdout) if "skipped" not in e]
+        self.assertEqual(len(entries), found)
+        self.assertFalse([e for e in entries if "error" in e])
+        convert = run(ARGS.convert, "--json", "tree", cwd=self.work)
+        deep = [e for e in json_lines(convert.stdout) if b"deep_folder_" in e["raw"]]
+        self.assertEqual([e["action"] for e in deep], ["converted"] * planted)
+        self.assertEqual(max(e["raw"].count(b"deep_folder_") for e in deep), depth)
+
+    def test_options_as_coreutils_take_them(self):
+        for args, status in [(["--min-score", "0.2"], 0), (["--min-score=0.2"], 0),
+                             (["-nj2"], 0), (["--min-score="], 2),
+                             (["--min-score", "--no-summary"], 2), (["--frob"], 2)]:
+            result = run(ARGS.convert, "--dry-run", *args, "tree/sjis", cwd=self.work, check=False)
+            self.assertEqual(result.returncode, status, (args, result.stderr))
+            if status == 2:
+                self.assertIn(b"Try 'codepage-convert --help' for more information.", result.stderr)
+                self.assertNotIn(b"usage:", result.stderr)
+        if not ARGS.windows:
+            for program in (ARGS.scan, ARGS.convert):
+                for option in ("--help", "--version"):
+                    with open("/dev/full", "wb") as full:
+                        result = subprocess.run(list(ARGS.launcher) + [program, option],
+                                                stdout=full, stderr=subprocess.PIPE)
+                    self.assertEqual(result.returncode, 1, (program, option))
+                    self.assertIn(b"write error", result.stderr)
+
+    @unittest.skipUnless(ARGS.windows, "Windows: the backslash is the separator")
+    def test_people_read_paths_as_the_system_writes_them(self):
+        result = run(ARGS.scan, "tree\\sjis\\text.txt", "tree", cwd=self.work)
+        self.assertTrue(result.stdout.startswith(b"tree\\sjis\\text.txt: "), result.stdout)
+        self.assertNotIn(b"\\\\", result.stdout)  # one separator is one character
+
+    @AS_ROOT_WITH_SETPRIV
+    def test_a_dry_run_promises_nothing_a_run_cannot_keep(self):
+        os.chmod(self.work, 0o755)
+        locked = os.path.join(self.root, "sjis")
+        for name in os.listdir(locked):
+            os.chmod(os.path.join(locked, name), 0o666)
+        os.chmod(locked, 0o555)
+        for dry in (["--dry-run"], []):
+            result = run(ARGS.convert, "--json", *dry, "tree/sjis/text.txt", cwd=self.work,
+                         user=NOBODY)
+            [entry] = json_lines(result.stdout)
+            self.assertEqual(entry["action"], "left", dry)
+            self.assertIn(entry["reason"], ("its folder is not writable", "cannot keep its owner"))
 
 
 if __name__ == "__main__":
