@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "api/rule_of.hpp"
@@ -39,8 +40,11 @@ void answer(const my::Description& d, std::uint64_t examined, cpg_description& o
 
 }  // namespace
 
+// The classifier, and the first bytes for the verdict.
 struct cpg_classifier {
   my::Classifier classifier;
+  std::unique_ptr<std::uint8_t[]> first;
+  std::uint32_t kept = 0;
 };
 
 extern "C" {
@@ -63,19 +67,29 @@ cpg_status cpg_describe(const void* data, size_t size, cpg_description* descript
 }
 
 cpg_classifier* cpg_classifier_new(void) {
-  return new (std::nothrow) cpg_classifier;
+  std::unique_ptr<cpg_classifier> classifier(new (std::nothrow) cpg_classifier);
+  if (classifier == nullptr) return nullptr;
+  classifier->first.reset(new (std::nothrow) std::uint8_t[CPG_INPUT_LIMIT]);
+  return classifier->first == nullptr ? nullptr : classifier.release();
 }
 
 void cpg_classifier_feed(cpg_classifier* classifier, const void* data, size_t size) {
   if (classifier == nullptr || data == nullptr) return;
-  classifier->classifier.feed(static_cast<const std::uint8_t*>(data), size);
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  const std::size_t taken = std::min<std::size_t>(size, CPG_INPUT_LIMIT - classifier->kept);
+  std::memcpy(classifier->first.get() + classifier->kept, bytes, taken);
+  classifier->kept += static_cast<std::uint32_t>(taken);
+  classifier->classifier.feed(bytes, size);
 }
 
 cpg_status cpg_classifier_finish(const cpg_classifier* classifier, cpg_description* description) {
   if (classifier == nullptr || description == nullptr || description->size < kFirstDescriptionSize)
     return CPG_ERROR_INVALID_ARGUMENT;
   const bool whole = (description->flags & CPG_DESCRIBE_START_ONLY) == 0;
-  answer(classifier->classifier.finish(whole), classifier->classifier.bytesFed(), *description);
+  my::Description found = classifier->classifier.finish(whole);
+  found.decision =
+      my::decideEncoding(my::candidateEncodings(), classifier->first.get(), classifier->kept);
+  answer(found, classifier->classifier.bytesFed(), *description);
   return CPG_OK;
 }
 

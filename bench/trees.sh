@@ -56,7 +56,13 @@ PY
 }
 
 # Each command carries its name after '#', for the table.
-scan_commands=(
+floor=$build/bench/tree_floor
+[ -x "$floor" ] || floor=$(dirname "$build")/bench/bench/tree_floor
+scan_commands=()
+if [ -x "$floor" ]; then
+  scan_commands+=("$floor <files.txt >/dev/null # open, fstat, read, close each file")
+fi
+scan_commands+=(
   "$scan -j 1 tree >/dev/null # codepage-scan -j 1"
   "$scan -j 2 tree >/dev/null # codepage-scan -j 2"
   "xargs -0 -n 1 $guess <files.txt >/dev/null # codepage-guess per file"
@@ -73,6 +79,20 @@ fi
 find tree -type f -print0 >files.txt
 hyperfine --shell=bash --warmup 1 --runs "$runs" --export-json scan.json "${scan_commands[@]}" >/dev/null
 table scan.json "scanning $files files" 0
+
+# The first line out, and the most memory held, on a tree of many files.
+python3 - "$scan" tree <<'PY'
+import resource, subprocess, sys, time
+started = time.monotonic()
+process = subprocess.Popen([sys.argv[1], "-j", "2", sys.argv[2]], stdout=subprocess.PIPE)
+process.stdout.readline()
+first = time.monotonic() - started
+lines = 1 + sum(1 for _ in process.stdout)
+process.wait()
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+print(f"codepage-scan -j 2: first line after {1000 * first:.1f} ms, {lines} lines, "
+      f"peak memory {peak / 1024:.1f} MiB")
+PY
 
 # Converting the Shift_JIS half, a fresh copy each run.
 convert_commands=(

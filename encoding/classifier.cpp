@@ -2,7 +2,9 @@
 #include <cstring>
 
 #include "encoding/ascii_run.hpp"
+#include "encoding/kernels.hpp"
 #include "encoding/kinds.hpp"
+#include "encoding/lines.hpp"
 #include "encoding/profiles.hpp"
 #include "encoding/sjis_assigned.hpp"
 
@@ -358,12 +360,38 @@ void Classifier::UnitReading::step(std::uint8_t b, ByteOrderMark mark) noexcept 
 }
 
 void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
-  if (verdict_ && fed_ < kVerdictLimit) {
-    const auto counted =
-        static_cast<std::uint32_t>(size < kVerdictLimit - fed_ ? size : kVerdictLimit - fed_);
-    verdictUTF8_.digest(data, counted);
-    verdictSJIS_.digest(data, counted);
+  // Nothing later can change a kind that is settled.
+  if (settled()) {
+    fed_ += size;
+    return;
   }
+  while (size != 0) {
+    // The complete lines of a piece go through the kernels, when the
+    // readings between lines are all the classifier still needs.
+    if (atLineStart_ && canTakeLines()) {
+      const auto* last = static_cast<const std::uint8_t*>(
+          ::memrchr(data, '\n', std::min<std::size_t>(size, std::size_t{1} << 30)));
+      if (last != nullptr) {
+        const auto lines = static_cast<std::uint32_t>(last - data + 1);
+        takeLines(data, lines);
+        data += lines;
+        size -= lines;
+        continue;
+      }
+    }
+    // Byte by byte up to the end of the next line, or of the piece.
+    const void* newline = std::memchr(data, '\n', size);
+    const std::size_t part =
+        newline == nullptr
+            ? size
+            : static_cast<std::size_t>(static_cast<const std::uint8_t*>(newline) - data) + 1;
+    feedBytes(data, part);
+    data += part;
+    size -= part;
+  }
+}
+
+void Classifier::feedBytes(const std::uint8_t* data, std::size_t size) noexcept {
   for (std::size_t i = 0; i < size;) {
     const std::uint8_t b = data[i];
     if (!markKnown_) {
@@ -385,6 +413,66 @@ void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
     ++i;
     step(b);
   }
+  if (size != 0) atLineStart_ = data[size - 1] == '\n';
+}
+
+// Once the evidence is gathered (its samples full, the NUL window past, the
+// first byte from 80 up seen), what the rest of a file can change is only
+// which readings break and which kinds of line it has: the kernels tell that
+// of many lines at once.
+bool Classifier::canTakeLines() const noexcept {
+  const bool wide = mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8;
+  const auto full = [](const JapaneseReading& reading) {
+    return reading.evidence.characters >= JapaneseEvidence::kEvidenceSample;
+  };
+  return markKnown_ && !wide && high_ && fed_ >= kBinaryWindow && full(sjis_) &&
+         (euc_.broken || full(euc_));
+}
+
+// Complete lines, every reading idle at their start.
+void Classifier::takeLines(const std::uint8_t* data, std::uint32_t size) noexcept {
+  const Kernels& kernels = selectedKernels();
+  const std::uint32_t ascii = my::skipAscii(data, 0, size);
+  if (ascii == size) {
+    fed_ += size;
+    lineNumber_ += static_cast<std::uint64_t>(std::count(data, data + size, '\n'));
+    return;
+  }
+  const UTF8Check utf8 = kernels.checkUTF8Strictly(data, size);
+  const bool sjis = kernels.isErrorFreeSJIS(data, size);
+  if (!utf8.wellFormed && !sjis) {
+    // Lines of both kinds, or of neither: only each line read tells.
+    feedBytes(data, size);
+    return;
+  }
+  if (!euc_.broken) {
+    for (std::uint32_t i = 0; i < size && !euc_.broken; ++i)
+      euc_.step(data[i]);
+  }
+  const std::uint64_t before = lineNumber_ - 1;  // lines before these
+  if (utf8.wellFormed) {
+    // Every line with a byte from 80 up is UTF-8.
+    if (utf8Lines_++ == 0) firstUTF8Line_ = before + lines::numberAt(data, ascii);
+  } else {
+    utf8Broken_ = true;
+    const lines::FirstLines first =
+        lines::firstLinesOfShiftJIS(data, size, true, utf8Lines_ == 0, sjisLines_ == 0);
+    if (first.utf8 != 0 && utf8Lines_++ == 0) firstUTF8Line_ = before + first.utf8;
+    if (first.sjis != 0 && sjisLines_++ == 0) firstSJISLine_ = before + first.sjis;
+  }
+  fed_ += size;
+  lineNumber_ += static_cast<std::uint64_t>(std::count(data, data + size, '\n'));
+}
+
+// A kind nothing later can change: a binary (no mark of UTF-16 or UTF-32 to
+// come), or text that is neither UTF-8, nor EUC-JP, nor, by a full sample,
+// Japanese as Shift_JIS.
+bool Classifier::settled() const noexcept {
+  if (!markKnown_ || (mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8)) return false;
+  if (nulEarly_) return true;
+  return fed_ >= kBinaryWindow && utf8Broken_ && euc_.broken &&
+         sjis_.evidence.characters >= JapaneseEvidence::kEvidenceSample &&
+         !readsAsJapanese(sjis_.evidence, Reading::ShiftJIS);
 }
 
 // Most text is mostly ASCII, and between characters every reading is idle:
@@ -480,7 +568,6 @@ Description Classifier::finish(bool complete) const noexcept {
   c.euc_.finish();
 
   Description d;
-  if (verdict_) d.decision = decideByCounters(verdictUTF8_, verdictSJIS_);
   d.bom = c.mark_ != ByteOrderMark::None;
   d.kind = c.kindOf();
   d.ambiguous = c.high_ && !c.utf8Broken_ && !c.sjis_.broken;

@@ -7,10 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "encoding/candidates.hpp"
 #include "encoding/char_digester.hpp"
-#include "encoding/counter_sjis.hpp"
-#include "encoding/counter_utf8.hpp"
 #include "encoding/kernels.hpp"
 #include "encoding/profiles.hpp"
 
@@ -95,27 +92,6 @@ Decision detail::conjecture(const Encoding* encodings, std::size_t count, const 
     const std::uint32_t* histogram = encodings[i] == Encoding::UTF8 ? counts.utf8 : counts.sjis;
     best.offer(i, cosineSimilarity(histogram, profileOf(encodings[i])));
   }
-  const std::size_t verdict = best.winner(count);
-  return {verdict, verdict < count ? Rule::BestScore : Rule::Undecided, freeBits};
-}
-
-Decision decideByCounters(const CounterUTF8& utf8, const CounterSJIS& sjis) noexcept {
-  constexpr std::size_t count = kCandidates.size();
-  std::size_t errorFreeCount = 0;
-  std::size_t errorFree = count;
-  unsigned freeBits = 0;
-  BestScore best;
-  for (std::size_t i = 0; i < count; ++i) {
-    const bool isUTF8 = kCandidates[i].encoding == Encoding::UTF8;
-    if ((isUTF8 ? utf8.errors : sjis.errors) == 0) {
-      ++errorFreeCount;
-      errorFree = i;
-      freeBits |= 1u << i;
-    }
-    best.offer(i, cosineSimilarity(isUTF8 ? utf8.counts : sjis.counts,
-                                   profileOf(kCandidates[i].encoding)));
-  }
-  if (errorFreeCount == 1) return {errorFree, Rule::OnlyErrorFree, freeBits};
   const std::size_t verdict = best.winner(count);
   return {verdict, verdict < count ? Rule::BestScore : Rule::Undecided, freeBits};
 }

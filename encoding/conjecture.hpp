@@ -41,13 +41,6 @@ struct Explanation {
   std::vector<Candidate> candidates;
 };
 
-struct CounterUTF8;
-struct CounterSJIS;
-
-// The decision from the two counters of the tool's candidates, each having
-// read the same bytes: what explainByDigesters decides from its digesters.
-Decision decideByCounters(const CounterUTF8& utf8, const CounterSJIS& sjis) noexcept;
-
 namespace detail {
 Decision conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
                     std::uint32_t length) noexcept;

@@ -4,6 +4,7 @@
 #include "encoding/candidates.hpp"
 #include "encoding/kernels.hpp"
 #include "encoding/kinds.hpp"
+#include "encoding/lines.hpp"
 
 // The classification of a buffer, as the Classifier gives it, without reading
 // every byte through every reading: the validators settle most files at
@@ -56,70 +57,44 @@ Classifier::EUCJPReading readEUCJP(Span data, std::uint32_t length, bool whole) 
   return reading;
 }
 
-struct Lines {
-  std::uint64_t firstUTF8 = 0, firstSJIS = 0;
-};
+}  // namespace
 
-std::uint64_t lineNumberAt(Span data, std::uint32_t at) noexcept {
-  return 1 + static_cast<std::uint64_t>(std::count(data, data + at, '\n'));
-}
-
-// Whether the line [start, end) (its newline included, if it has one) is
-// well-formed UTF-8 with a byte from 80 up.
-bool isUTF8Line(Span data, std::uint32_t start, std::uint32_t end, bool cutAllowed) noexcept {
-  Classifier::StrictUTF8 utf8;
-  bool high = false;
-  for (std::uint32_t i = start; i < end; ++i) {
-    if (!utf8.step(data[i])) return false;
-    high = high || data[i] >= 0x80;
-  }
-  return high && (utf8.need == 0 || cutAllowed);
-}
-
-std::uint32_t lineEnd(Span data, std::uint32_t length, std::uint32_t start) noexcept {
-  const void* newline = std::memchr(data + start, '\n', length - start);
-  return newline == nullptr ? length
-                            : static_cast<std::uint32_t>(static_cast<Span>(newline) - data) + 1;
-}
-
-// The lines of bytes that are Shift_JIS as a whole: the first that is UTF-8,
-// and the first that is not.
-Lines linesOfShiftJIS(const Kernels& kernels, Span data, std::uint32_t length,
-                      bool whole) noexcept {
-  Lines lines;
-  for (std::uint32_t start = kernels.nextUTF8Line(data, length, 0); start < length;) {
-    const std::uint32_t end = lineEnd(data, length, start);
-    if (isUTF8Line(data, start, end, !whole || end < length)) {
-      lines.firstUTF8 = lineNumberAt(data, start);
+lines::FirstLines lines::firstLinesOfShiftJIS(const std::uint8_t* data, std::uint32_t length,
+                                              bool whole, bool wantUTF8, bool wantSJIS) noexcept {
+  const Kernels& kernels = selectedKernels();
+  FirstLines first;
+  for (std::uint32_t start = wantUTF8 ? kernels.nextUTF8Line(data, length, 0) : length;
+       start < length;) {
+    const std::uint32_t end = endOf(data, length, start);
+    if (isUTF8(data, start, end, !whole || end < length)) {
+      first.utf8 = numberAt(data, start);
       break;
     }
     start = end < length ? kernels.nextUTF8Line(data, length, end) : length;
   }
-  // The first line that holds a byte from 80 up and is not UTF-8.
-  for (std::uint32_t start = 0; start < length;) {
-    const Span high =
+  for (std::uint32_t start = 0; wantSJIS && start < length;) {
+    const std::uint8_t* high =
         std::find_if(data + start, data + length, [](std::uint8_t b) { return b >= 0x80; });
     if (high == data + length) break;
     const auto at = static_cast<std::uint32_t>(high - data);
-    const Span newline = std::find(std::reverse_iterator<Span>(high),
-                                   std::reverse_iterator<Span>(data + start), '\n')
-                             .base();
-    const auto lineStart = static_cast<std::uint32_t>(newline - data);
-    const std::uint32_t end = lineEnd(data, length, at);
-    if (!isUTF8Line(data, lineStart, end, !whole || end < length)) {
-      lines.firstSJIS = lineNumberAt(data, lineStart);
+    const std::uint8_t* lineStart =
+        std::find(std::reverse_iterator<const std::uint8_t*>(high),
+                  std::reverse_iterator<const std::uint8_t*>(data + start), '\n')
+            .base();
+    const auto from = static_cast<std::uint32_t>(lineStart - data);
+    const std::uint32_t end = endOf(data, length, at);
+    if (!isUTF8(data, from, end, !whole || end < length)) {
+      first.sjis = numberAt(data, from);
       break;
     }
     start = end;
   }
-  return lines;
+  return first;
 }
-
-}  // namespace
 
 Description describe(const std::uint8_t* data, std::uint32_t length, Extent extent) noexcept {
   const auto reference = [&] {
-    Classifier classifier(false);
+    Classifier classifier;
     classifier.feed(data, length);
     Description found = classifier.finish(extent == Extent::Whole);
     found.decision = decideEncoding(candidateEncodings(), data, length);
@@ -202,10 +177,10 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
     // anything else. Only every line read tells.
     return reference();
   }
-  const Lines lines = linesOfShiftJIS(kernels, data, length, whole);
-  d.kind = lines.firstUTF8 != 0 ? Kind::Mixed : Kind::ShiftJIS;
-  d.utf8Line = lines.firstUTF8;
-  d.sjisLine = lines.firstSJIS;
+  const lines::FirstLines first = lines::firstLinesOfShiftJIS(data, length, whole, true, true);
+  d.kind = first.utf8 != 0 ? Kind::Mixed : Kind::ShiftJIS;
+  d.utf8Line = first.utf8;
+  d.sjisLine = first.sjis;
   return d;
 }
 

@@ -101,15 +101,11 @@ struct Description {
 // it is fed.
 class Classifier {
  public:
-  static constexpr std::uint32_t kVerdictLimit = 1u << 20;
-
-  // `verdict`: work out the verdict too, from the counters on the first
-  // kVerdictLimit bytes; without it the description's decision is undecided.
-  explicit Classifier(bool verdict = true) noexcept : verdict_(verdict) {}
-
   void feed(const std::uint8_t* data, std::size_t size) noexcept;
-  // What the bytes fed so far are. `complete`: they are the whole input, so a
-  // character cut short at the end is an error; otherwise they are its start.
+  // What the bytes fed so far are (the decision is left undecided: the
+  // verdict needs the first mebibyte, which a classifier does not keep).
+  // `complete`: they are the whole input, so a character cut short at the end
+  // is an error; otherwise they are its start.
   Description finish(bool complete = true) const noexcept;
   std::uint64_t bytesFed() const noexcept { return fed_; }
 
@@ -197,6 +193,10 @@ class Classifier {
     bool sjisBroken = false;
   };
 
+  void feedBytes(const std::uint8_t* data, std::size_t size) noexcept;
+  bool canTakeLines() const noexcept;
+  void takeLines(const std::uint8_t* data, std::uint32_t size) noexcept;
+  bool settled() const noexcept;
   void step(std::uint8_t b) noexcept;
   std::size_t asciiRunAt(const std::uint8_t* data, std::size_t size) const noexcept;
   void skipAscii(const std::uint8_t* data, std::size_t run) noexcept;
@@ -204,8 +204,8 @@ class Classifier {
   void decideMark() noexcept;
   Kind kindOf() const noexcept;
 
-  bool verdict_;
   std::uint64_t fed_ = 0;
+  bool atLineStart_ = true;
   std::uint8_t head_[4] = {};  // the first bytes, until the mark is known
   bool markKnown_ = false;
   ByteOrderMark mark_ = ByteOrderMark::None;
@@ -223,10 +223,6 @@ class Classifier {
   Line line_;
   std::uint64_t utf8Lines_ = 0, sjisLines_ = 0, otherLines_ = 0;
   std::uint64_t firstUTF8Line_ = 0, firstSJISLine_ = 0;
-
-  // The verdict's counters, on the first kVerdictLimit bytes.
-  CounterUTF8 verdictUTF8_;
-  CounterSJIS verdictSJIS_;
 };
 
 // describe() of bytes that are a whole input, or the start of a longer one.

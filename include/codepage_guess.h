@@ -285,8 +285,9 @@ CPG_API cpg_status cpg_describe(const void *data, size_t size, cpg_description *
 /*
  * The same classification of an input of any length fed in pieces, as a
  * program that rewrites whole files needs: the kind covers every byte fed,
- * the verdict the first CPG_INPUT_LIMIT of them. A classifier keeps a few
- * kilobytes whatever it is fed. The calls follow cpg_stream's: NULL from
+ * the verdict the first CPG_INPUT_LIMIT of them. A classifier keeps a copy of
+ * those, reserved at once, and a few kilobytes besides, whatever it is fed.
+ * The calls follow cpg_stream's: NULL from
  * cpg_classifier_new() when out of memory, feeding NULL or 0 bytes adds
  * nothing, and cpg_classifier_free(NULL) does nothing.
  * cpg_classifier_finish() describes what was fed so far (a whole input,
