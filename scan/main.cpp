@@ -1,5 +1,6 @@
 // codepage-scan: what every file under the given paths is written in, by the
 // decision of codepage-guess, one line per file.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -11,6 +12,7 @@
 
 #include "codepage_guess.h"
 #include "trees/input_file.hpp"
+#include "trees/kinds.hpp"
 #include "trees/pipeline.hpp"
 #include "trees/program.hpp"
 #include "trees/report.hpp"
@@ -22,8 +24,10 @@ namespace {
 const char kUsage[] =
     "usage: codepage-scan [options] [PATH...]\n"
     "\n"
-    "Tells whether each file under the PATHs (default: the current directory) is\n"
-    "UTF-8 or Shift_JIS, as codepage-guess decides on its first mebibyte.\n"
+    "Says what each file under the PATHs (default: the current directory) is, from\n"
+    "its first mebibyte: UTF-8, Shift_JIS, EUC-JP, ISO-2022-JP, UTF-16 or UTF-32\n"
+    "with a byte order mark, ASCII, mixed UTF-8 and Shift_JIS, binary or unknown\n"
+    "8-bit text, beside the verdict of codepage-guess (UTF-8 or Shift_JIS).\n"
     "\n"
     "  --json          one JSON object per line\n"
     "  --explain       both readings' error counts and scores (reads every byte of\n"
@@ -42,22 +46,17 @@ const char kUsage[] =
 
 enum OwnOption { kExplain = trees::kOwnOptions };
 
-enum class Outcome { Decided, Undecided, Empty, Skipped, Failed };
+// A file is either described, or it could not be: skipped or failed.
+enum class Outcome { Described, Skipped, Failed };
 
 struct Finding {
   Outcome outcome = Outcome::Failed;
-  int codePage = 0;
-  cpg_rule rule = CPG_RULE_UNDECIDED;
-  std::uint64_t size = 0;      // the whole file's
-  std::uint64_t examined = 0;  // bytes read
-  std::string note;            // why skipped, what failed
+  cpg_description description{};
+  std::uint64_t size = 0;  // the whole file's
+  std::string note;        // why skipped, what failed
   bool explained = false;
   cpg_explanation explanation{};
 };
-
-const char* encodingName(int codePage) {
-  return codePage == CPG_UTF8 ? "UTF-8" : "Shift_JIS";
-}
 
 const char* ruleName(std::uint32_t rule) {
   switch (rule) {
@@ -96,25 +95,21 @@ Finding examine(const trees::Entry& entry, bool followLinks, bool explain, std::
   const std::int64_t read = file.readFully(buffer, CPG_INPUT_LIMIT, finding.note, state.size);
   if (read < 0) return finding;
   finding.size = state.size;
-  finding.examined = static_cast<std::uint64_t>(read);
-  if (read == 0) {
-    finding.outcome = Outcome::Empty;
-    return finding;
-  }
   const auto size = static_cast<std::size_t>(read);
-  if (explain) {
+  cpg_description& d = finding.description;
+  d.size = sizeof d;
+  // The first mebibyte of a longer file is its start only.
+  d.flags = state.size > size ? CPG_DESCRIBE_START_ONLY : 0;
+  cpg_describe(buffer, size, &d);
+  if (explain && size != 0) {
     finding.explanation.size = sizeof finding.explanation;
     if (cpg_explain(buffer, size, &finding.explanation) != CPG_OK) {
       finding.note = "out of memory";
       return finding;
     }
     finding.explained = true;
-    finding.codePage = finding.explanation.code_page;
-    finding.rule = static_cast<cpg_rule>(finding.explanation.rule);
-  } else {
-    finding.codePage = cpg_guess_rule(buffer, size, &finding.rule);
   }
-  finding.outcome = finding.codePage != CPG_UNDECIDED ? Outcome::Decided : Outcome::Undecided;
+  finding.outcome = Outcome::Described;
   return finding;
 }
 
@@ -140,43 +135,57 @@ std::string readings(const cpg_explanation& explanation, bool json) {
 std::string jsonLine(const trees::Entry& entry, const Finding& f) {
   std::string line = "{";
   trees::appendJsonPath(line, "path", entry.path);
-  line += ",\"code_page\":";
-  line += f.outcome == Outcome::Decided ? std::to_string(f.codePage) : "null";
+  const cpg_description& d = f.description;
   switch (f.outcome) {
-    case Outcome::Decided:
-    case Outcome::Undecided:
-    case Outcome::Empty:
+    case Outcome::Described:
+      line += ",\"code_page\":";
+      line += d.code_page != CPG_UNDECIDED ? std::to_string(d.code_page) : "null";
       line += ",\"size\":" + std::to_string(f.size) + ",\"rule\":\"";
-      line += f.outcome == Outcome::Empty ? "empty" : ruleName(f.rule);
-      line += "\"";
+      line += d.kind == CPG_KIND_EMPTY ? "empty" : ruleName(d.rule);
+      line += std::string("\",\"kind\":\"") + cpg_kind_name(static_cast<int>(d.kind)) + "\"";
+      line += d.bom != 0 ? ",\"bom\":true" : ",\"bom\":false";
+      line += d.ambiguous != 0 ? ",\"ambiguous\":true" : ",\"ambiguous\":false";
+      if (d.utf8_line != 0) line += ",\"utf8_line\":" + std::to_string(d.utf8_line);
+      if (d.sjis_line != 0) line += ",\"sjis_line\":" + std::to_string(d.sjis_line);
       if (f.explained) line += readings(f.explanation, true);
       break;
     case Outcome::Skipped:
-      line += ",\"skipped\":";
+      line += ",\"code_page\":null,\"skipped\":";
       trees::appendJsonString(line, f.note);
       break;
     case Outcome::Failed:
-      line += ",\"error\":";
+      line += ",\"code_page\":null,\"error\":";
       trees::appendJsonString(line, f.note);
       break;
   }
   return line + "}\n";
 }
 
+// The kind in words, and the verdict of codepage-guess where it says
+// something else of the file.
 std::string humanLine(const trees::Entry& entry, const Finding& f) {
   std::string line = trees::displayPath(entry.path) + ": ";
+  const cpg_description& d = f.description;
   switch (f.outcome) {
-    case Outcome::Decided:
-      line += encodingName(f.codePage);
-      line += " (" + std::to_string(f.codePage) + ")";
-      if (f.explained) line += std::string(", by ") + ruleInWords(f.rule);
+    case Outcome::Described: {
+      const auto kind = static_cast<int>(d.kind);
+      line += trees::kindInWords(kind, d.bom != 0);
+      if (d.ambiguous != 0) line += ", also valid Shift_JIS";
+      const bool agrees = (kind == CPG_KIND_UTF8 && d.code_page == CPG_UTF8) ||
+                          (kind == CPG_KIND_SHIFT_JIS && d.code_page == CPG_SHIFT_JIS);
+      if (agrees) {
+        line += " (" + std::to_string(d.code_page) + ")";
+      } else if (d.code_page != CPG_UNDECIDED) {
+        line += " (codepage-guess: " + std::to_string(d.code_page) + ")";
+      }
+      if (kind == CPG_KIND_MIXED)
+        line += ", UTF-8 from line " + std::to_string(d.utf8_line) + ", Shift_JIS from line " +
+                std::to_string(d.sjis_line);
+      if (f.explained) {
+        line += std::string(", by ") + ruleInWords(d.rule) + readings(f.explanation, false);
+      }
       break;
-    case Outcome::Undecided:
-      line += "undecided";
-      break;
-    case Outcome::Empty:
-      line += "empty";
-      break;
+    }
     case Outcome::Skipped:
       line += "skipped: " + f.note;
       break;
@@ -184,25 +193,20 @@ std::string humanLine(const trees::Entry& entry, const Finding& f) {
       line += "cannot be read: " + f.note;
       break;
   }
-  if (f.explained) line += readings(f.explanation, false);
   return line + "\n";
 }
 
+// How many files of each kind, in the order of cpg_kind.
 struct Tally {
-  std::size_t utf8 = 0, sjis = 0, undecided = 0, empty = 0, skipped = 0, failed = 0;
+  std::size_t kinds[CPG_KIND_UNKNOWN + 1] = {};
+  std::size_t skipped = 0, failed = 0;
   std::uint64_t examined = 0;
 
   void add(const Finding& f) {
-    examined += f.examined;
     switch (f.outcome) {
-      case Outcome::Decided:
-        ++(f.codePage == CPG_UTF8 ? utf8 : sjis);
-        break;
-      case Outcome::Undecided:
-        ++undecided;
-        break;
-      case Outcome::Empty:
-        ++empty;
+      case Outcome::Described:
+        ++kinds[std::min<std::uint32_t>(f.description.kind, CPG_KIND_UNKNOWN)];
+        examined += f.description.examined;
         break;
       case Outcome::Skipped:
         ++skipped;
@@ -211,6 +215,22 @@ struct Tally {
         ++failed;
         break;
     }
+  }
+
+  std::string summary(double seconds) const {
+    std::size_t files = 0;
+    std::string counts;
+    for (int kind = CPG_KIND_EMPTY; kind <= CPG_KIND_UNKNOWN; ++kind) {
+      files += kinds[kind];
+      if (kinds[kind] == 0) continue;
+      counts += (counts.empty() ? "" : ", ") + std::to_string(kinds[kind]) + " " +
+                trees::kindInWords(kind, false);
+    }
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "; %zu skipped, %zu could not be read; %s examined in %.2f s\n", skipped, failed,
+                  trees::byteCount(examined).c_str(), seconds);
+    return std::to_string(files) + " files" + (counts.empty() ? "" : ": " + counts) + text;
   }
 };
 
@@ -252,14 +272,8 @@ int run(const trees::Program& program, const trees::TreeOptions& options, bool e
       [&] { progress.update(done, tally.examined); });
   progress.clear();
 
-  if (trees::wantsSummary(options, terminal)) {
-    std::fprintf(stderr,
-                 "%zu files: %zu UTF-8, %zu Shift_JIS, %zu undecided, %zu empty; %zu skipped, "
-                 "%zu could not be read; %s examined in %.2f s\n",
-                 tally.utf8 + tally.sjis + tally.undecided + tally.empty, tally.utf8, tally.sjis,
-                 tally.undecided, tally.empty, tally.skipped, tally.failed,
-                 trees::byteCount(tally.examined).c_str(), progress.seconds());
-  }
+  if (trees::wantsSummary(options, terminal))
+    std::fputs(tally.summary(progress.seconds()).c_str(), stderr);
   return trees::endOfRun(program, output,
                          tally.failed != 0 ? trees::kSomethingFailed : trees::kSucceeded,
                          "interrupted");

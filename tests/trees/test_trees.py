@@ -92,6 +92,7 @@ def make_tree(root, windows=False):
         put(b"utf8/paragraph_%d.txt" % k, (paragraph + "\n").encode(), False)
     put(b"utf8/short.txt", "時代".encode(), False)
     put(b"utf8/cafe.txt", "café crème, voilà\n".encode(), False)
+    put(b"utf8/cafe_creme.txt", "café crème\n".encode(), False)  # valid Shift_JIS as well
     put(b"other/latin1.txt", "café crème, À LA CARTE, Größe\n".encode("latin-1"), False)
     put(b"other/latin1_valid_sjis.txt", "ÉTÉ ÉCOLE ÀÉÈÇ ÎLE\n".encode("latin-1"), False)
     put(b"other/eucjp.txt", iconv("\n\n".join(PARAGRAPHS[:5]).encode(), "UTF-8", "EUC-JP"), False)
@@ -252,6 +253,43 @@ class Scan(Tree):
             skipped = {relative("tree", e["raw"]): e["skipped"] for e in entries if "skipped" in e}
             self.assertEqual(skipped[b"special_fifo"], "FIFO")
             self.assertEqual(skipped[b"links/to_file.txt"], "symbolic link, not followed")
+
+    def test_says_what_each_file_is_beside_the_verdict(self):
+        result = run(ARGS.scan, "--json", "tree", cwd=self.work)
+        entries = {relative("tree", e["raw"]): e for e in json_lines(result.stdout)}
+        expected = {
+            b"sjis/text.txt": ("shift_jis", False, False),
+            b"sjis/short.txt": ("shift_jis", False, False),
+            b"sjis/with_nul_byte.txt": ("binary", False, False),
+            b"utf8/paragraph_0.txt": ("utf-8", False, None),  # Japanese UTF-8 is often valid Shift_JIS
+            b"utf8/cafe_creme.txt": ("utf-8", False, True),  # é read as half-width katakana
+            b"other/latin1.txt": ("unknown", False, False),
+            b"other/latin1_valid_sjis.txt": ("unknown", False, False),
+            b"other/eucjp.txt": ("euc-jp", False, False),
+            b"other/utf16.txt": ("utf-16le", True, False),
+            b"other/binary.bin": ("binary", False, False),
+            b"other/png.bin": ("binary", False, False),
+            b"other/empty.txt": ("empty", False, False),
+            b"other/ascii.txt": ("ascii", False, False),
+            b"mixed/utf8_line.txt": ("mixed", False, False),
+            # The scan reads the first mebibyte, as codepage-guess does.
+            b"mixed/utf8_line_after_1MiB.txt": ("shift_jis", False, False),
+        }
+        for name, (kind, bom, ambiguous) in expected.items():
+            entry = entries[name]
+            if ambiguous is None:
+                ambiguous = entry["ambiguous"]
+            self.assertEqual((entry["kind"], entry["bom"], entry["ambiguous"]), (kind, bom, ambiguous),
+                             name)
+        self.assertEqual(entries[b"mixed/utf8_line.txt"]["utf8_line"], 2)
+        self.assertEqual(entries[b"utf8/cafe_creme.txt"]["code_page"], 932)  # the verdict, unchanged
+        human = run(ARGS.scan, "tree/utf8/cafe_creme.txt", "tree/other/utf16.txt", "tree/mixed",
+                    cwd=self.work).stdout.decode().splitlines()
+        self.assertEqual(human[0],
+                         "tree/utf8/cafe_creme.txt: UTF-8, also valid Shift_JIS (codepage-guess: 932)")
+        self.assertEqual(human[1], "tree/other/utf16.txt: UTF-16LE (BOM) (codepage-guess: 932)")
+        self.assertTrue(human[2].startswith(
+            "tree/mixed/utf8_line.txt: mixed UTF-8 and Shift_JIS (codepage-guess: 932), UTF-8 from line 2"), human[2])
 
     def test_output_is_in_the_order_of_the_walk_whatever_the_threads(self):
         for form in ([], ["--json"]):
