@@ -13,6 +13,7 @@
 #include "codepage_guess.h"
 #include "convert/cp932.hpp"
 #include "convert/replacement.hpp"
+#include "trees/ignore.hpp"
 #include "trees/input_file.hpp"
 #include "trees/kinds.hpp"
 #include "trees/pipeline.hpp"
@@ -43,11 +44,16 @@ const char kUsage[] =
     "  --json            one JSON object per line\n"
     "  -0, --null        read more paths from standard input, separated by NUL bytes\n"
     "  -L, --follow      follow symbolic links to directories\n"
+    "  -g, --glob GLOB   convert only files GLOB names, or with !GLOB none it names\n"
+    "  --no-ignore       walk version control's folders and ignored files too\n"
     "  -j, --jobs N      convert N files at once (default: the processors available)\n"
     "  --summary         a summary on standard error (default: when it is a terminal)\n"
     "  --no-summary      no summary\n"
     "  -h, --help        this help\n"
     "  --version         the version\n"
+    "\n"
+    "Folders of version control and, in a git work tree, the files git ignores are\n"
+    "passed over, as codepage-scan passes them over.\n"
     "\n"
     "Exit status: 0 when nothing failed (files left alone are no failure), 1 when a\n"
     "file could not be read or converted, 2 for a wrong command line.\n";
@@ -359,8 +365,10 @@ int run(const trees::Program& program, const trees::TreeOptions& options,
         const Settings& settings) {
   trees::openAsManyFilesAsAllowed();
   trees::watchForStopSignals();
+  trees::PathFilter filter(!options.noIgnore, options.globs);
   trees::WalkOptions walkOptions;
   walkOptions.followLinks = options.followLinks;
+  walkOptions.filter = &filter;
   walkOptions.isTemporary = convert::isTemporary;
   const std::vector<std::filesystem::path> roots = trees::pathsToWalk(options);
   const unsigned threads = trees::threadsToUse(options);

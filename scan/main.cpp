@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codepage_guess.h"
+#include "trees/ignore.hpp"
 #include "trees/input_file.hpp"
 #include "trees/kinds.hpp"
 #include "trees/pipeline.hpp"
@@ -35,11 +36,18 @@ const char kUsage[] =
     "  -0, --null      read more paths from standard input, separated by NUL bytes\n"
     "                  (git ls-files -z | codepage-scan -0)\n"
     "  -L, --follow    follow symbolic links\n"
+    "  -g, --glob GLOB examine only files GLOB names, or with !GLOB none it names;\n"
+    "                  gitignore's rules, the last one given first, over ignore files\n"
+    "  --no-ignore     walk everything: version control's folders, ignored files\n"
     "  -j, --jobs N    examine N files at once (default: the processors available)\n"
     "  --summary       a summary on standard error (default: when it is a terminal)\n"
     "  --no-summary    no summary\n"
     "  -h, --help      this help\n"
     "  --version       the version\n"
+    "\n"
+    "Folders of version control (.git, .hg, .svn) are passed over, and inside a git\n"
+    "work tree so are the files git ignores (.gitignore, .git/info/exclude,\n"
+    "core.excludesFile). The PATHs given are always examined.\n"
     "\n"
     "Exit status: 0 when every file could be read, 1 when some could not, 2 for a\n"
     "wrong command line.\n";
@@ -237,8 +245,10 @@ struct Tally {
 int run(const trees::Program& program, const trees::TreeOptions& options, bool explain) {
   trees::openAsManyFilesAsAllowed();
   trees::watchForStopSignals();
+  trees::PathFilter filter(!options.noIgnore, options.globs);
   trees::WalkOptions walkOptions;
   walkOptions.followLinks = options.followLinks;
+  walkOptions.filter = &filter;
   const std::vector<std::filesystem::path> roots = trees::pathsToWalk(options);
   const unsigned threads = trees::threadsToUse(options);
   // A buffer per worker, made when it starts its first file.

@@ -243,8 +243,8 @@ TEST(Kinds, AreTheSameWhetherLinesAreReadWholeOrByteByByte) {
       const my::Description pieces = classified(bytes, cuts);
       EXPECT_TRUE(sameDescription(pieces, reference))
           << what << ", pieces of " << piece << ": " << my::kindName(pieces.kind) << " for "
-          << my::kindName(reference.kind) << ", lines " << pieces.utf8Line << "/"
-          << pieces.sjisLine << " for " << reference.utf8Line << "/" << reference.sjisLine;
+          << my::kindName(reference.kind) << ", lines " << pieces.utf8Line << "/" << pieces.sjisLine
+          << " for " << reference.utf8Line << "/" << reference.sjisLine;
     }
   }
 }

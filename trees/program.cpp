@@ -24,14 +24,26 @@ namespace {
 
 bool gStandardOutputWasClosed = false;
 
-enum SharedOption { kNull = 1, kJson, kFollow, kJobs, kSummary, kNoSummary, kHelp, kVersion };
+enum SharedOption {
+  kNull = 1,
+  kJson,
+  kFollow,
+  kJobs,
+  kSummary,
+  kNoSummary,
+  kHelp,
+  kVersion,
+  kNoIgnore,
+  kGlob
+};
 
 const std::vector<Option>& sharedOptions() {
   static const std::vector<Option> options = {
-      {"null", '0', false, kNull},     {"json", 0, false, kJson},
-      {"follow", 'L', false, kFollow}, {"jobs", 'j', true, kJobs},
-      {"summary", 0, false, kSummary}, {"no-summary", 0, false, kNoSummary},
-      {"help", 'h', false, kHelp},     {"version", 0, false, kVersion},
+      {"null", '0', false, kNull},        {"json", 0, false, kJson},
+      {"follow", 'L', false, kFollow},    {"jobs", 'j', true, kJobs},
+      {"summary", 0, false, kSummary},    {"no-summary", 0, false, kNoSummary},
+      {"help", 'h', false, kHelp},        {"version", 0, false, kVersion},
+      {"no-ignore", 0, false, kNoIgnore}, {"glob", 'g', true, kGlob},
   };
   return options;
 }
@@ -99,6 +111,12 @@ int readCommandLine(const Program& program, int argc, const char* const* argv, T
             break;
           case kVersion:
             version = true;
+            break;
+          case kNoIgnore:
+            tree.noIgnore = true;
+            break;
+          case kGlob:
+            tree.globs.push_back(value);
             break;
           default:
             wrong = program.onOption(id, value);

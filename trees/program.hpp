@@ -31,6 +31,8 @@ struct TreeOptions {
   bool followLinks = false;        // -L, --follow
   unsigned jobs = 0;               // -j N, --jobs N; 0: the processors available
   int summary = -1;                // --summary 1, --no-summary 0, -1: if stderr is a terminal
+  bool noIgnore = false;           // --no-ignore: walk ignored files and version control's too
+  std::vector<std::string> globs;  // -g, --glob, in order
 };
 
 struct Program {

@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <system_error>
+
+#include "trees/ignore.hpp"
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <fstream>
+#include <iterator>
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -59,6 +65,7 @@ class Walker {
       : options_(options), visit_(visit) {}
 
   bool root(const fs::path& path) {
+    if (options_.filter != nullptr) options_.filter->beginRoot(path);
     std::error_code error;
     const fs::file_status own = fs::symlink_status(path, error);
     if (error) return fail(nullptr, path.string(), path, error);
@@ -104,16 +111,28 @@ class Walker {
                 return a.path().native() < b.path().native();
               });
     const auto directory = std::make_shared<Directory>(name, path, 0, 0);
+    if (options_.filter != nullptr) {
+      options_.filter->enter(name, [&path](const char* file) -> std::optional<std::string> {
+        std::ifstream in(path / file, std::ios::binary);
+        if (!in) return std::nullopt;
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      });
+    }
     open_.push_back(real);
     bool goOn = true;
     for (const fs::directory_entry& child : children) {
       const fs::file_status own = child.symlink_status(error);
       const std::string childName = child.path().filename().string();
+      if (!error && options_.filter != nullptr &&
+          !(fs::is_regular_file(own) && options_.isTemporary && options_.isTemporary(childName)) &&
+          options_.filter->skips(childName, fs::is_directory(own)))
+        continue;
       goOn = error ? fail(directory, childName, child.path(), error)
                    : visit(directory, childName, child.path(), own);
       if (!goOn) break;
     }
     open_.pop_back();
+    if (options_.filter != nullptr) options_.filter->leave();
     return goOn;
   }
 
@@ -153,6 +172,18 @@ const char* specialKind(mode_t mode) {
   return "special file";
 }
 
+// An ignore file, read whole; nothing when there is none.
+std::optional<std::string> readSmallFile(int directory, const char* name) {
+  const int descriptor = ::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return std::nullopt;
+  std::string text;
+  char buffer[65536];
+  for (ssize_t got; (got = ::read(descriptor, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(got));
+  ::close(descriptor);
+  return text;
+}
+
 int openDirectory(int at, const char* name, bool followLinks) {
   for (;;) {
     const int descriptor =
@@ -183,6 +214,7 @@ class Walker {
       : options_(options), visit_(visit) {}
 
   bool root(const fs::path& path) {
+    if (options_.filter != nullptr) options_.filter->beginRoot(path);
     struct stat status;
     if (::lstat(path.c_str(), &status) != 0) return fail(path, errno);
     if (S_ISLNK(status.st_mode) && options_.followLinks && ::stat(path.c_str(), &status) != 0)
@@ -191,7 +223,7 @@ class Walker {
       const int descriptor = openDirectory(AT_FDCWD, path.c_str(), true);
       if (descriptor < 0) return fail(path, errno);
       const auto directory = adopt(descriptor, path.native(), path);
-      return directory == nullptr ? fail(path, errno) : enter(directory);
+      return directory == nullptr ? fail(path, errno) : filtered(directory);
     }
     // A file: it is opened, and replaced, in its own directory.
     const fs::path parentPath = path.has_parent_path() ? path.parent_path() : fs::path(".");
@@ -262,6 +294,9 @@ class Walker {
           mode = status.st_mode;
         }
       }
+      if (options_.filter != nullptr && !isTemporary(c.name, mode) &&
+          options_.filter->skips(c.name, S_ISDIR(mode)))
+        continue;
       goOn = child(directory, c.name, directory->path_ / c.name, mode, false);
       if (!goOn) break;
     }
@@ -289,6 +324,10 @@ class Walker {
     const int error = errno;
     ::closedir(stream);
     return error;
+  }
+
+  bool isTemporary(const std::string& name, mode_t mode) const {
+    return S_ISREG(mode) && options_.isTemporary && options_.isTemporary(name);
   }
 
   // One entry of a directory (or a file given as a root), by its own type, a
@@ -323,7 +362,19 @@ class Walker {
       if (open->device_ == directory->device_ && open->inode_ == directory->inode_)
         return skip(path, "symbolic link loop");
     }
-    return enter(directory);
+    return filtered(directory);
+  }
+
+  // enter(), with the directory's ignore file read first.
+  bool filtered(const std::shared_ptr<Directory>& directory) {
+    if (options_.filter == nullptr) return enter(directory);
+    const int descriptor = directory->descriptor_;
+    options_.filter->enter(directory->name_, [descriptor](const char* name) {
+      return readSmallFile(descriptor, name);
+    });
+    const bool goOn = enter(directory);
+    options_.filter->leave();
+    return goOn;
   }
 
   // Closes the outermost directories being walked that no waiting entry

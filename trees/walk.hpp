@@ -60,8 +60,13 @@ struct Entry {
   std::string note;  // why it was skipped, or what failed
 };
 
+class PathFilter;
+
 struct WalkOptions {
   bool followLinks = false;
+  // What to pass over (ignored files, --glob); the paths given are always
+  // walked.
+  PathFilter* filter = nullptr;
   // Names of files that are codepage-convert's own temporary files.
   std::function<bool(const std::string& name)> isTemporary;
 };

@@ -693,5 +693,121 @@ class Callers(Tree):
             self.assertIn(entry["reason"], ("its folder is not writable", "cannot keep its owner"))
 
 
+PATTERNS = ["*.log", "!keep.log", "build/", "/top.txt", "docs/**/*.md", "**/tmp", "cache/**",
+            "[ab]?.c", "[!x]*.h", "\\#hash", "\\!bang", "spaced\\ ", "only_dir/", "*.[ch]",
+            "sub/file.txt", "**/deep/*.txt", "x*y", "?", "[[:digit:]]*.dat", "!important.c",
+            "*.tmp", "!/sub/", "a/**/z", "# a comment", "", "   ", "name with space.txt",
+            "!*.md", "deep/", "**/*.dat", "!b1.c", "/*.c"]
+NAMES = ["top.txt", "keep.log", "x.log", "a1.c", "b1.c", "xa.h", "ya.h", "#hash", "!bang",
+         "spaced ", "important.c", "f.tmp", "9.dat", "readme.md", "xzy", "q", "name with space.txt",
+         "file.txt", "z", "main.c"]
+FOLDERS = ["", "sub", "docs", "docs/guide", "docs/guide/deep", "build", "cache", "tmp",
+           "sub/tmp", "only_dir", "a", "a/b", "a/b/c", "deep"]
+
+
+def git(*args, cwd, env=None):
+    return subprocess.run(["git", "-c", "core.quotepath=off"] + list(args), cwd=cwd, env=env,
+                          capture_output=True, check=True).stdout
+
+
+@unittest.skipIf(ARGS.windows or shutil.which("git") is None, "needs git and POSIX names")
+class IgnoreRules(unittest.TestCase):
+    """The walk passes over what git ignores, checked against git itself."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="codepage_ignore_")
+        self.home = os.path.join(self.work, "home")
+        os.makedirs(self.home)
+        self.environment = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
+                                GIT_CONFIG_NOSYSTEM="1")
+
+    def tearDown(self):
+        shutil.rmtree(self.work)
+
+    def make_repository(self, rng, name, user_excludes=False, patterns=PATTERNS):
+        root = os.path.join(self.work, name)
+        os.makedirs(root)
+        subprocess.run(["git", "init", "-q", root], check=True, env=self.environment)
+        for folder in FOLDERS:
+            os.makedirs(os.path.join(root, folder), exist_ok=True)
+            for file in rng.sample(NAMES, 6):
+                with open(os.path.join(root, folder, file), "wb") as f:
+                    f.write(b"x\n")
+            if rng.random() < 0.6:
+                with open(os.path.join(root, folder, ".gitignore"), "w") as f:
+                    f.write("\n".join(rng.sample(patterns, rng.randint(1, 7))) + "\n")
+        with open(os.path.join(root, ".git", "info", "exclude"), "a") as f:
+            f.write(rng.choice(patterns) + "\n")
+        excludes = os.path.join(self.home, f"excludes_{name}")
+        with open(excludes, "w") as f:
+            f.write(rng.choice(patterns) + "\n")
+        # The repository's own setting, or the user's (which ripgrep reads too).
+        where = ["--global"] if user_excludes else []
+        git("config", *where, "core.excludesFile", excludes, cwd=root, env=self.environment)
+        return root
+
+    def scanned(self, root, *args):
+        result = subprocess.run(list(ARGS.launcher) + [ARGS.scan, "--json", *args],
+                                cwd=root, capture_output=True, env=self.environment, timeout=120)
+        self.assertIn(result.returncode, (0, 1), result.stderr)
+        found = set()
+        for entry in json_lines(result.stdout):
+            if "skipped" not in entry:
+                path = entry["raw"]
+                found.add(path[2:] if path.startswith(b"./") else path)
+        return found
+
+    def test_the_walk_examines_what_git_lists(self):
+        rng = random.Random(41)
+        for round in range(25):
+            root = self.make_repository(rng, f"repo{round}")
+            listed = set(git("ls-files", "-z", "--cached", "--others", "--exclude-standard",
+                             cwd=root, env=self.environment).split(b"\0")) - {b""}
+            self.assertEqual(self.scanned(root), listed, f"round {round}")
+            # From a folder inside: the ignore files above it still apply.
+            inside = os.path.join(root, "docs")
+            below = {p[len(b"docs/"):] for p in listed if p.startswith(b"docs/")}
+            self.assertEqual(self.scanned(inside), below, f"round {round}, from docs")
+
+    def test_ignore_files_apply_only_inside_a_work_tree(self):
+        rng = random.Random(3)
+        root = self.make_repository(rng, "plain")
+        shutil.rmtree(os.path.join(root, ".git"))
+        every = {os.path.relpath(os.path.join(d, n), root).encode()
+                 for d, _, names in os.walk(root) for n in names}
+        self.assertEqual(self.scanned(root), every)
+
+    def test_version_controls_folders_are_passed_over_unless_told(self):
+        root = self.make_repository(random.Random(5), "vcs")
+        for folder in (".hg", ".svn"):
+            os.makedirs(os.path.join(root, folder))
+            with open(os.path.join(root, folder, "store"), "wb") as f:
+                f.write(b"x")
+        found = self.scanned(root)
+        self.assertFalse([p for p in found if p.split(b"/")[0] in (b".git", b".hg", b".svn")])
+        everything = self.scanned(root, "--no-ignore")
+        self.assertIn(b".git/HEAD", everything)
+        self.assertIn(b".hg/store", everything)
+        on_disk = {os.path.relpath(os.path.join(d, n), root).encode()
+                   for d, _, names in os.walk(root) for n in names}
+        self.assertEqual(everything, on_disk)
+        # A path given is examined, ignored or not.
+        self.assertEqual(self.scanned(root, ".git/HEAD"), {b".git/HEAD"})
+
+    @unittest.skipIf(shutil.which("rg") is None, "needs ripgrep")
+    def test_globs_include_and_exclude_as_ripgreps_do(self):
+        rng = random.Random(17)
+        # ripgrep knows no POSIX classes in ignore files ([[:digit:]]); git does.
+        root = self.make_repository(rng, "globs", user_excludes=True,
+                                    patterns=[p for p in PATTERNS if "[:" not in p])
+        for globs in (["*.c"], ["!*.c"], ["*.c", "!a*"], ["!docs/**", "*.md"], ["sub/**"],
+                      ["*.h", "!x*", "xa.h"], ["**/deep/*"], ["!build"]):
+            args = [a for g in globs for a in ("-g", g)]
+            theirs = subprocess.run(["rg", "--files", "--hidden", "-g", "!.git"] + args,
+                                    cwd=root, capture_output=True, env=self.environment).stdout
+            expected = set(theirs.split(b"\n")) - {b""}
+            self.assertEqual(self.scanned(root, *args), expected, globs)
+
+
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]] + UNITTEST_ARGS, verbosity=2)
