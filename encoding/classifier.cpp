@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "encoding/ascii_run.hpp"
 #include "encoding/kernels.hpp"
@@ -369,8 +370,10 @@ void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
     // The complete lines of a piece go through the kernels, when the
     // readings between lines are all the classifier still needs.
     if (atLineStart_ && canTakeLines()) {
-      const auto* last = static_cast<const std::uint8_t*>(
-          ::memrchr(data, '\n', std::min<std::size_t>(size, std::size_t{1} << 30)));
+      const std::size_t span = std::min<std::size_t>(size, std::size_t{1} << 30);
+      const auto back = std::find(std::reverse_iterator<const std::uint8_t*>(data + span),
+                                  std::reverse_iterator<const std::uint8_t*>(data), '\n');
+      const std::uint8_t* last = back.base() == data ? nullptr : back.base() - 1;
       if (last != nullptr) {
         const auto lines = static_cast<std::uint32_t>(last - data + 1);
         takeLines(data, lines);

@@ -113,9 +113,10 @@ class Walker {
     const auto directory = std::make_shared<Directory>(name, path, 0, 0);
     if (options_.filter != nullptr) {
       options_.filter->enter(name, [&path](const char* file) -> std::optional<std::string> {
-        std::ifstream in(path / file, std::ios::binary);
-        if (!in) return std::nullopt;
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::ifstream ignoreFile(path / file, std::ios::binary);
+        if (!ignoreFile) return std::nullopt;
+        return std::string(std::istreambuf_iterator<char>(ignoreFile),
+                           std::istreambuf_iterator<char>());
       });
     }
     open_.push_back(real);

@@ -284,7 +284,7 @@ class Scan(Tree):
         self.assertEqual(entries[b"mixed/utf8_line.txt"]["utf8_line"], 2)
         self.assertEqual(entries[b"utf8/cafe_creme.txt"]["code_page"], 932)  # the verdict, unchanged
         human = run(ARGS.scan, "tree/utf8/cafe_creme.txt", "tree/other/utf16.txt", "tree/mixed",
-                    cwd=self.work).stdout.decode().splitlines()
+                    cwd=self.work).stdout.decode().replace("\\", "/").splitlines()
         self.assertEqual(human[0],
                          "tree/utf8/cafe_creme.txt: UTF-8, also valid Shift_JIS (codepage-guess: 932)")
         self.assertEqual(human[1], "tree/other/utf16.txt: UTF-16LE (BOM) (codepage-guess: 932)")
