@@ -21,6 +21,7 @@ import ctypes
 import glob
 import os
 import random
+import shutil
 import subprocess
 import sys
 from collections import Counter, defaultdict
@@ -310,6 +311,38 @@ def main():
     print(f"Shift_JIS called shift_jis: {sjis['shift_jis']} of {sum(sjis.values())} "
           f"({100 * sjis['shift_jis'] / sum(sjis.values()):.2f}%)")
     print(f"other files called shift_jis: {false_sjis} of {total - sum(sjis.values())}")
+    if args.peers:
+        print("\nThe same question of each peer, given the same bytes: is it Shift_JIS?")
+        print("| detector | Shift_JIS called Shift_JIS | others called Shift_JIS |")
+        print("|---|---|---|")
+        sjis_total = sum(1 for t, _, _ in corpus if t == "shift_jis")
+        others_total = len(corpus) - sjis_total
+        ours_hits = sum(table["shift_jis"]["shift_jis"] for _ in [0])
+        print(f"| codepage_guess kinds | {ours_hits} of {sjis_total} | {false_sjis} of {others_total} |")
+        verdict_hits = verdict_false = 0
+        for truth, _, data in corpus:
+            _, d = describe(data)
+            if d.code_page == 932:
+                if truth == "shift_jis":
+                    verdict_hits += 1
+                else:
+                    verdict_false += 1
+        print(f"| codepage-guess verdict | {verdict_hits} of {sjis_total} | {verdict_false} of {others_total} |")
+        for name, command, is_sjis in [
+                ("nkf --guess", ["nkf", "--guess"], lambda out: out.startswith(b"Shift_JIS") or out.startswith(b"CP932")),
+                ("uchardet", ["uchardet"], lambda out: out.strip().upper() in (b"SHIFT_JIS", b"WINDOWS-31J", b"CP932"))]:
+            if shutil.which(command[0]) is None:
+                continue
+            hits = false = 0
+            for truth, _, data in corpus:
+                out = subprocess.run(command, input=data, capture_output=True).stdout
+                if is_sjis(out):
+                    if truth == "shift_jis":
+                        hits += 1
+                    else:
+                        false += 1
+            print(f"| {name} | {hits} of {sjis_total} | {false} of {others_total} |")
+
     by_size = defaultdict(Counter)
     for truth, name, data in corpus:
         if truth in ("shift_jis", "unknown"):

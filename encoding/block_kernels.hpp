@@ -298,45 +298,77 @@ UTF8Check checkUTF8Strictly(const std::uint8_t* data, std::uint32_t length) noex
 // continuation byte after ASCII (Shift_JIS kana and most kanji lead with one),
 // or a lead byte followed by anything but a continuation byte. The few lines
 // left are for the caller to read.
+class UTF8LineFinder {
+ public:
+  explicit UTF8LineFinder(std::uint32_t from) noexcept : from_(from), lineStart_(from) {}
+
+  // Takes the block at `start` (from `from`); false once a line is found.
+  template <typename Block>
+  bool accepts(const Block& block, std::uint32_t start, Mask valid) noexcept {
+    const Mask high = block.highBits();
+    const Mask continuation = block.continuationBits();
+    const Mask leads = high & ~continuation;
+    const Mask broken = ((continuation & ~lookBack(high, highBefore_, 1)) |
+                         (lookBack(leads, leadBefore_, 1) & ~continuation)) &
+                        valid;
+    highBefore_ = high;
+    leadBefore_ = leads;
+    Mask newlines = block.equalTo('\n') & valid;
+    Mask line = ~Mask{0};  // the bytes of the line being read, in this block
+    while (newlines != 0) {
+      const unsigned end = lowestSetBit(newlines);
+      const Mask upToEnd = end == 63 ? ~Mask{0} : (Mask{2} << end) - 1;
+      lineHigh_ = lineHigh_ || (high & line & upToEnd) != 0;
+      lineBroken_ = lineBroken_ || (broken & line & upToEnd) != 0;
+      if (lineHigh_ && !lineBroken_) {
+        found_ = true;
+        return false;
+      }
+      lineHigh_ = lineBroken_ = false;
+      lineStart_ = from_ + start + end + 1;
+      line = ~upToEnd;
+      newlines &= newlines - 1;
+    }
+    lineHigh_ = lineHigh_ || (high & line & valid) != 0;
+    lineBroken_ = lineBroken_ || (broken & line) != 0;
+    return true;
+  }
+
+  // The start of the line found, or `length` when there is none.
+  std::uint32_t found(std::uint32_t length) const noexcept {
+    return found_ || (lineHigh_ && !lineBroken_) ? lineStart_ : length;
+  }
+
+ private:
+  std::uint32_t from_, lineStart_;
+  bool lineHigh_ = false, lineBroken_ = false, found_ = false;
+  Mask highBefore_ = 0, leadBefore_ = 0;
+};
+
 template <typename Block>
 std::uint32_t nextUTF8Line(const std::uint8_t* data, std::uint32_t length,
                            std::uint32_t from) noexcept {
-  std::uint32_t lineStart = from;
-  bool lineHigh = false, lineBroken = false;
-  Mask highBefore = 0, leadBefore = 0;
-  std::uint32_t found = length;
+  UTF8LineFinder finder(from);
   forEachBlock<Block>(data + from, length - from,
                       [&](const Block& block, std::uint32_t start, Mask valid) {
-                        const Mask high = block.highBits();
-                        const Mask continuation = block.continuationBits();
-                        const Mask leads = high & ~continuation;
-                        const Mask broken = ((continuation & ~lookBack(high, highBefore, 1)) |
-                                             (lookBack(leads, leadBefore, 1) & ~continuation)) &
-                                            valid;
-                        highBefore = high;
-                        leadBefore = leads;
-                        Mask newlines = block.equalTo('\n') & valid;
-                        Mask line = ~Mask{0};  // the bytes of the line being read, in this block
-                        while (newlines != 0) {
-                          const unsigned end = lowestSetBit(newlines);
-                          const Mask upToEnd = end == 63 ? ~Mask{0} : (Mask{2} << end) - 1;
-                          lineHigh = lineHigh || (high & line & upToEnd) != 0;
-                          lineBroken = lineBroken || (broken & line & upToEnd) != 0;
-                          if (lineHigh && !lineBroken) {
-                            found = lineStart;
-                            return false;
-                          }
-                          lineHigh = lineBroken = false;
-                          lineStart = from + start + end + 1;
-                          line = ~upToEnd;
-                          newlines &= newlines - 1;
-                        }
-                        lineHigh = lineHigh || (high & line & valid) != 0;
-                        lineBroken = lineBroken || (broken & line) != 0;
-                        return true;
+                        return finder.accepts(block, start, valid);
                       });
-  if (found == length && lineHigh && !lineBroken) found = lineStart;
-  return found;
+  return finder.found(length);
+}
+
+// Shift_JIS validity and the first line that could be UTF-8, from one read
+// of each block.
+template <typename Block>
+ShiftJISLines checkShiftJISLines(const std::uint8_t* data, std::uint32_t length) noexcept {
+  SJISValidator validator;
+  UTF8LineFinder finder(0);
+  bool looking = true;
+  const bool free =
+      forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t start, Mask valid) {
+        if (looking) looking = finder.accepts(block, start, valid);
+        return validator.accepts(block, valid);
+      });
+  return {free, finder.found(length)};
 }
 
 template <typename Block>
@@ -557,8 +589,8 @@ constexpr Kernels kernelsFor(
     bool (*utf8Validator)(const std::uint8_t*, std::uint32_t) noexcept = isErrorFreeUTF8<Block>,
     UTF8Check (*strictUTF8)(const std::uint8_t*,
                             std::uint32_t) noexcept = checkUTF8Strictly<Block>) noexcept {
-  return Kernels{name,       utf8Validator,      isErrorFreeSJIS<Block>, countCharacters<Block>,
-                 strictUTF8, nextUTF8Line<Block>};
+  return Kernels{name,       utf8Validator,       isErrorFreeSJIS<Block>,   countCharacters<Block>,
+                 strictUTF8, nextUTF8Line<Block>, checkShiftJISLines<Block>};
 }
 
 }  // namespace

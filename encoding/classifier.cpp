@@ -458,8 +458,9 @@ void Classifier::takeLines(const std::uint8_t* data, std::uint32_t size) noexcep
     if (utf8Lines_++ == 0) firstUTF8Line_ = before + lines::numberAt(data, ascii);
   } else {
     utf8Broken_ = true;
+    const std::uint32_t candidate = utf8Lines_ == 0 ? kernels.nextUTF8Line(data, size, 0) : size;
     const lines::FirstLines first =
-        lines::firstLinesOfShiftJIS(data, size, true, utf8Lines_ == 0, sjisLines_ == 0);
+        lines::firstLinesOfShiftJIS(data, size, true, candidate, sjisLines_ == 0);
     if (first.utf8 != 0 && utf8Lines_++ == 0) firstUTF8Line_ = before + first.utf8;
     if (first.sjis != 0 && sjisLines_++ == 0) firstSJISLine_ = before + first.sjis;
   }

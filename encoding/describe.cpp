@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "encoding/ascii_run.hpp"
 #include "encoding/candidates.hpp"
 #include "encoding/kernels.hpp"
 #include "encoding/kinds.hpp"
@@ -36,13 +37,34 @@ bool endsWithShiftJISLead(Span data, std::uint32_t length) noexcept {
   return run % 2 == 1;
 }
 
-template <typename Reading>
-Reading readUntilSampled(Span data, std::uint32_t length) noexcept {
-  Reading reading;
-  for (std::uint32_t i = 0; i < length; ++i) {
-    if (reading.evidence.characters >= JapaneseEvidence::kEvidenceSample) break;
-    reading.step(data[i]);
+// Whether a reading waits for the rest of a character.
+bool pending(const Classifier::ShiftJISReading& reading) noexcept {
+  return reading.lead != 0;
+}
+bool pending(const Classifier::EUCJPReading& reading) noexcept {
+  return reading.need != 0;
+}
+
+// Steps a reading through the bytes while `more` holds, runs of ASCII between
+// characters in one step, as the classifier takes them.
+template <typename Reading, typename More>
+void read(Reading& reading, Span data, std::uint32_t length, More more) noexcept {
+  for (std::uint32_t i = 0; i < length && more(reading);) {
+    if (data[i] < 0x80 && !pending(reading)) {
+      const std::uint32_t end = my::skipAscii(data, i, length);
+      reading.asciiRun(data + i, end - i);
+      i = end;
+      continue;
+    }
+    reading.step(data[i++]);
   }
+}
+
+Classifier::ShiftJISReading readUntilSampled(Span data, std::uint32_t length) noexcept {
+  Classifier::ShiftJISReading reading;
+  read(reading, data, length, [](const Classifier::ShiftJISReading& r) {
+    return r.evidence.characters < JapaneseEvidence::kEvidenceSample;
+  });
   reading.finish();
   return reading;
 }
@@ -50,8 +72,7 @@ Reading readUntilSampled(Span data, std::uint32_t length) noexcept {
 // Whether the bytes are EUC-JP, and what that reading met.
 Classifier::EUCJPReading readEUCJP(Span data, std::uint32_t length, bool whole) noexcept {
   Classifier::EUCJPReading reading;
-  for (std::uint32_t i = 0; i < length && !reading.broken; ++i)
-    reading.step(data[i]);
+  read(reading, data, length, [](const Classifier::EUCJPReading& r) { return !r.broken; });
   if (whole && reading.need != 0) reading.broken = true;
   reading.finish();
   return reading;
@@ -60,11 +81,11 @@ Classifier::EUCJPReading readEUCJP(Span data, std::uint32_t length, bool whole) 
 }  // namespace
 
 lines::FirstLines lines::firstLinesOfShiftJIS(const std::uint8_t* data, std::uint32_t length,
-                                              bool whole, bool wantUTF8, bool wantSJIS) noexcept {
+                                              bool whole, std::uint32_t candidate,
+                                              bool wantSJIS) noexcept {
   const Kernels& kernels = selectedKernels();
   FirstLines first;
-  for (std::uint32_t start = wantUTF8 ? kernels.nextUTF8Line(data, length, 0) : length;
-       start < length;) {
+  for (std::uint32_t start = candidate; start < length;) {
     const std::uint32_t end = endOf(data, length, start);
     if (isUTF8(data, start, end, !whole || end < length)) {
       first.utf8 = numberAt(data, start);
@@ -93,10 +114,13 @@ lines::FirstLines lines::firstLinesOfShiftJIS(const std::uint8_t* data, std::uin
 }
 
 Description describe(const std::uint8_t* data, std::uint32_t length, Extent extent) noexcept {
-  const auto reference = [&] {
+  const auto readEveryByte = [&] {
     Classifier classifier;
     classifier.feed(data, length);
-    Description found = classifier.finish(extent == Extent::Whole);
+    return classifier.finish(extent == Extent::Whole);
+  };
+  const auto reference = [&] {
+    Description found = readEveryByte();
     found.decision = decideEncoding(candidateEncodings(), data, length);
     return found;
   };
@@ -131,7 +155,7 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
                              : Decision{0, Rule::OnlyErrorFree, 1};
     return d;
   }
-  d.decision = decideEncoding(candidateEncodings(), data, length);
+  if (nulEarly || utf8.wellFormed) d.decision = decideEncoding(candidateEncodings(), data, length);
   if (nulEarly) {
     d.kind = Kind::Binary;
     d.ambiguous = utf8.wellFormed && utf8.high && sjisValid((d.decision.errorFree & 2) != 0);
@@ -150,34 +174,39 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
     return d;
   }
 
-  // Not UTF-8: what the Japanese readings say.
-  const Classifier::ShiftJISReading sjis =
-      readUntilSampled<Classifier::ShiftJISReading>(data, length);
+  // Not UTF-8: what the Japanese readings say, and the counters' readings
+  // for the verdict, with Shift_JIS's first line that could be UTF-8 where
+  // the lines decide, in the same pass.
+  const Classifier::ShiftJISReading sjis = readUntilSampled(data, length);
   d.score = japaneseScore(sjis.evidence);
   const Classifier::EUCJPReading euc = readEUCJP(data, length, whole);
-  if (!euc.broken) {
-    if (readsAsJapanese(euc.evidence, Reading::EUCJP)) {
-      d.kind = Kind::EUCJP;
-      return d;
-    }
-    const JapaneseEvidence& e = sjis.evidence;
-    if (e.characters != e.halfWidth && e.lowLeads == 0) {
-      d.kind = Kind::Unknown;
-      return d;
-    }
+  Kind kind = Kind::Unknown;
+  bool linesDecide = false;
+  if (!euc.broken && readsAsJapanese(euc.evidence, Reading::EUCJP)) {
+    kind = Kind::EUCJP;
+  } else if (euc.broken || sjis.evidence.characters == sjis.evidence.halfWidth ||
+             sjis.evidence.lowLeads != 0) {
+    linesDecide = readsAsJapanese(sjis.evidence, Reading::ShiftJIS);
   }
-  if (!readsAsJapanese(sjis.evidence, Reading::ShiftJIS)) {
-    d.kind = Kind::Unknown;
-    return d;
-  }
-  const bool sjisWhole =
-      (d.decision.errorFree & 2) != 0 && !(whole && endsWithShiftJISLead(data, length));
-  if (!sjisWhole) {
+  const bool utf8Free = kernels.isErrorFreeUTF8(data, length);
+  const ShiftJISLines sjisLines =
+      linesDecide ? kernels.checkShiftJISLines(data, length)
+                  : ShiftJISLines{kernels.isErrorFreeSJIS(data, length), length};
+  d.decision = utf8Free != sjisLines.errorFree
+                   ? Decision{utf8Free ? 0u : 1u, Rule::OnlyErrorFree, utf8Free ? 1u : 2u}
+                   : decideEncoding(candidateEncodings(), data, length);
+  d.kind = kind;
+  if (!linesDecide) return d;
+  if (!sjisValid(sjisLines.errorFree)) {
     // Shift_JIS broken somewhere: mixed text whose UTF-8 lines break it, or
     // anything else. Only every line read tells.
-    return reference();
+    const Decision decision = d.decision;
+    d = readEveryByte();
+    d.decision = decision;
+    return d;
   }
-  const lines::FirstLines first = lines::firstLinesOfShiftJIS(data, length, whole, true, true);
+  const lines::FirstLines first =
+      lines::firstLinesOfShiftJIS(data, length, whole, sjisLines.utf8Line, true);
   d.kind = first.utf8 != 0 ? Kind::Mixed : Kind::ShiftJIS;
   d.utf8Line = first.utf8;
   d.sjisLine = first.sjis;

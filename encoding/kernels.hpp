@@ -22,6 +22,13 @@ struct UTF8Check {
   bool escape;
 };
 
+// Shift_JIS validity with the start of the first line that could be UTF-8,
+// as nextUTF8Line() finds it (the input's length when there is none).
+struct ShiftJISLines {
+  bool errorFree;
+  std::uint32_t utf8Line;
+};
+
 // One instruction set's versions of the block-parallel routines. Each gives
 // exactly what the byte counters (CounterUTF8, CounterSJIS) give on the same
 // input, read as a whole.
@@ -40,6 +47,7 @@ struct Kernels {
   // none. Lines it passes over are not UTF-8; those it returns may not be.
   std::uint32_t (*nextUTF8Line)(const std::uint8_t* data, std::uint32_t length,
                                 std::uint32_t from) noexcept;
+  ShiftJISLines (*checkShiftJISLines)(const std::uint8_t* data, std::uint32_t length) noexcept;
 };
 
 // The fastest kernels this processor runs, chosen once per process.

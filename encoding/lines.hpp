@@ -44,11 +44,12 @@ struct FirstLines {
   std::uint64_t utf8 = 0, sjis = 0;  // line numbers from 1; 0 where there is none
 };
 
-// In bytes that are Shift_JIS as a whole: the first line that is UTF-8 (found
-// through the kernels' line finder) and the first that holds a byte from 80
-// up and is not. `whole`: a character cut by the end is an error.
+// In bytes that are Shift_JIS as a whole: the first line that is UTF-8,
+// looked for from `candidate`, the first line the kernels' line finder offers
+// (`length`: none is wanted), and the first that holds a byte from 80 up and
+// is not. `whole`: a character cut by the end is an error.
 FirstLines firstLinesOfShiftJIS(const std::uint8_t* data, std::uint32_t length, bool whole,
-                                bool wantUTF8, bool wantSJIS) noexcept;
+                                std::uint32_t candidate, bool wantSJIS) noexcept;
 
 }  // namespace lines
 }  // namespace codepage_guess

@@ -25,9 +25,9 @@
  * name carries the major version: libcodepage_guess.so.2).
  */
 #define CPG_VERSION_MAJOR 2
-#define CPG_VERSION_MINOR 0
+#define CPG_VERSION_MINOR 1
 #define CPG_VERSION_PATCH 0
-#define CPG_VERSION_STRING "2.0.0"
+#define CPG_VERSION_STRING "2.1.0"
 
 /*
  * CPG_API marks the functions of the library. Programs that link the Windows

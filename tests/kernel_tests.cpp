@@ -87,6 +87,14 @@ using testing_support::stepEachByte;
     if (std::find(offered.begin(), offered.end(), start) == offered.end())
       return ::testing::AssertionFailure() << "the UTF-8 line at " << start << " was passed over";
   }
+  // The same from the pass that checks Shift_JIS.
+  const my::ShiftJISLines both = kernels.checkShiftJISLines(data, length);
+  if (both.errorFree != kernels.isErrorFreeSJIS(data, length))
+    return ::testing::AssertionFailure() << "Shift_JIS validity with lines differs";
+  const std::uint32_t first = offered.empty() ? length : offered.front();
+  if (both.errorFree && both.utf8Line != first)
+    return ::testing::AssertionFailure()
+           << "first line " << both.utf8Line << " with Shift_JIS, " << first << " alone";
   return ::testing::AssertionSuccess();
 }
 

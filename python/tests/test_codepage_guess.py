@@ -249,7 +249,7 @@ def test_a_million_calls_keep_no_reference_and_no_memory():
 
 
 def test_the_version_and_the_types():
-    assert codepage_guess.__version__ == "2.0.0"
+    assert codepage_guess.__version__ == "2.1.0"
     package = Path(codepage_guess.__file__).parent
     assert (package / "py.typed").exists() and (package / "__init__.pyi").exists()
     assert "site-packages" in str(package), "imported from the source tree, not the wheel"
