@@ -60,8 +60,9 @@ cpg_status cpg_describe(const void* data, size_t size, cpg_description* descript
   const std::uint32_t length =
       data == nullptr ? 0 : static_cast<std::uint32_t>(std::min<size_t>(size, CPG_INPUT_LIMIT));
   const bool whole = (description->flags & CPG_DESCRIBE_START_ONLY) == 0 && length == size;
+  const bool japanese = (description->flags & CPG_DESCRIBE_JAPANESE) != 0;
   answer(my::describe(static_cast<const std::uint8_t*>(data), length,
-                      whole ? my::Extent::Whole : my::Extent::Start),
+                      whole ? my::Extent::Whole : my::Extent::Start, japanese),
          length, *description);
   return CPG_OK;
 }
@@ -86,7 +87,8 @@ cpg_status cpg_classifier_finish(const cpg_classifier* classifier, cpg_descripti
   if (classifier == nullptr || description == nullptr || description->size < kFirstDescriptionSize)
     return CPG_ERROR_INVALID_ARGUMENT;
   const bool whole = (description->flags & CPG_DESCRIBE_START_ONLY) == 0;
-  my::Description found = classifier->classifier.finish(whole);
+  my::Description found =
+      classifier->classifier.finish(whole, (description->flags & CPG_DESCRIBE_JAPANESE) != 0);
   found.decision =
       my::decideEncoding(my::candidateEncodings(), classifier->first.get(), classifier->kept);
   answer(found, classifier->classifier.bytesFed(), *description);

@@ -21,5 +21,27 @@ inline std::uint64_t loadLittleEndian64(const std::uint8_t* p) noexcept {
 #endif
 }
 
+// Four bytes to any address, the lowest bits first.
+inline void storeLittleEndian32(std::uint8_t* p, std::uint32_t word) noexcept {
+#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) && \
+    __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  for (int i = 0; i < 4; ++i)
+    p[i] = static_cast<std::uint8_t>(word >> (8 * i));
+#else
+  std::memcpy(p, &word, sizeof word);
+#endif
+}
+
+// Eight bytes to any address, the lowest bits first.
+inline void storeLittleEndian64(std::uint8_t* p, std::uint64_t word) noexcept {
+#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) && \
+    __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  for (int i = 0; i < 8; ++i)
+    p[i] = static_cast<std::uint8_t>(word >> (8 * i));
+#else
+  std::memcpy(p, &word, sizeof word);
+#endif
+}
+
 }  // namespace codepage_guess
 }  // namespace my

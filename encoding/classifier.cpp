@@ -136,6 +136,12 @@ bool readsAsJapanese(const JapaneseEvidence& e, Reading reading) noexcept {
           (2 * e.kanjiWithLetterTrails <= e.kanji && 2 * e.smallLetterPairs <= e.kanji));
 }
 
+bool readsAsJapaneseWhenTold(const JapaneseEvidence& e) noexcept {
+  const std::uint32_t japanese = e.kana + e.kanji + e.halfWidthWords;
+  return e.characters != 0 && 2 * e.betweenLetters <= e.characters && e.unassigned == 0 &&
+         2 * japanese >= e.characters;
+}
+
 bool Classifier::StrictUTF8::step(std::uint8_t b) noexcept {
   bool fine = true;
   if (need != 0) {
@@ -468,15 +474,10 @@ void Classifier::takeLines(const std::uint8_t* data, std::uint32_t size) noexcep
   lineNumber_ += static_cast<std::uint64_t>(std::count(data, data + size, '\n'));
 }
 
-// A kind nothing later can change: a binary (no mark of UTF-16 or UTF-32 to
-// come), or text that is neither UTF-8, nor EUC-JP, nor, by a full sample,
-// Japanese as Shift_JIS.
+// A kind nothing later can change: a binary, with no mark of UTF-16 or
+// UTF-32 to come.
 bool Classifier::settled() const noexcept {
-  if (!markKnown_ || (mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8)) return false;
-  if (nulEarly_) return true;
-  return fed_ >= kBinaryWindow && utf8Broken_ && euc_.broken &&
-         sjis_.evidence.characters >= JapaneseEvidence::kEvidenceSample &&
-         !readsAsJapanese(sjis_.evidence, Reading::ShiftJIS);
+  return markKnown_ && mark_ == ByteOrderMark::None && nulEarly_;
 }
 
 // Most text is mostly ASCII, and between characters every reading is idle:
@@ -556,7 +557,7 @@ void Classifier::endLine() noexcept {
   ++lineNumber_;
 }
 
-Description Classifier::finish(bool complete) const noexcept {
+Description Classifier::finish(bool complete, bool japanese) const noexcept {
   Classifier c = *this;
   if (!c.markKnown_) c.decideMark();
   if (complete) {
@@ -573,7 +574,7 @@ Description Classifier::finish(bool complete) const noexcept {
 
   Description d;
   d.bom = c.mark_ != ByteOrderMark::None;
-  d.kind = c.kindOf();
+  d.kind = c.kindOf(japanese);
   d.ambiguous = c.high_ && !c.utf8Broken_ && !c.sjis_.broken;
   // What the Japanese readings found, where they were asked.
   if (d.kind == Kind::ShiftJIS || d.kind == Kind::EUCJP || d.kind == Kind::Mixed ||
@@ -584,7 +585,7 @@ Description Classifier::finish(bool complete) const noexcept {
   return d;
 }
 
-Kind Classifier::kindOf() const noexcept {
+Kind Classifier::kindOf(bool japanese) const noexcept {
   if (fed_ == 0) return Kind::Empty;
   switch (mark_) {
     case ByteOrderMark::UTF16LE:
@@ -609,14 +610,14 @@ Kind Classifier::kindOf() const noexcept {
   // Real Shift_JIS text is full of bytes EUC-JP never has (81-8D, 90-A0), so
   // EUC-JP that reads as Japanese is taken for what it is first.
   if (!euc_.broken) {
-    if (readsAsJapanese(euc_.evidence, Reading::EUCJP)) return Kind::EUCJP;
+    if (readsAsJapanese(euc_.evidence, Reading::EUCJP, japanese)) return Kind::EUCJP;
     // Double-byte Shift_JIS has leads EUC-JP never has (81-8D, 90-9F), in its
     // kana and most of its kanji: bytes that are all EUC-JP but hold double-byte
     // characters are not Shift_JIS text.
     const JapaneseEvidence& e = sjis_.evidence;
     if (e.characters != e.halfWidth && e.lowLeads == 0) return Kind::Unknown;
   }
-  if (!readsAsJapanese(sjis_.evidence, Reading::ShiftJIS)) return Kind::Unknown;
+  if (!readsAsJapanese(sjis_.evidence, Reading::ShiftJIS, japanese)) return Kind::Unknown;
   if (utf8Lines_ != 0 && sjisLines_ != 0 && otherLines_ == 0) return Kind::Mixed;
   if (!sjis_.broken && utf8Lines_ == 0) return Kind::ShiftJIS;
   return Kind::Unknown;

@@ -113,11 +113,12 @@ lines::FirstLines lines::firstLinesOfShiftJIS(const std::uint8_t* data, std::uin
   return first;
 }
 
-Description describe(const std::uint8_t* data, std::uint32_t length, Extent extent) noexcept {
+Description describe(const std::uint8_t* data, std::uint32_t length, Extent extent,
+                     bool japanese) noexcept {
   const auto readEveryByte = [&] {
     Classifier classifier;
     classifier.feed(data, length);
-    return classifier.finish(extent == Extent::Whole);
+    return classifier.finish(extent == Extent::Whole, japanese);
   };
   const auto reference = [&] {
     Description found = readEveryByte();
@@ -182,11 +183,11 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
   const Classifier::EUCJPReading euc = readEUCJP(data, length, whole);
   Kind kind = Kind::Unknown;
   bool linesDecide = false;
-  if (!euc.broken && readsAsJapanese(euc.evidence, Reading::EUCJP)) {
+  if (!euc.broken && readsAsJapanese(euc.evidence, Reading::EUCJP, japanese)) {
     kind = Kind::EUCJP;
   } else if (euc.broken || sjis.evidence.characters == sjis.evidence.halfWidth ||
              sjis.evidence.lowLeads != 0) {
-    linesDecide = readsAsJapanese(sjis.evidence, Reading::ShiftJIS);
+    linesDecide = readsAsJapanese(sjis.evidence, Reading::ShiftJIS, japanese);
   }
   const bool utf8Free = kernels.isErrorFreeUTF8(data, length);
   const ShiftJISLines sjisLines =

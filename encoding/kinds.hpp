@@ -80,6 +80,16 @@ enum class Reading { ShiftJIS, EUCJP };
 // happens to fit the encoding's rules.
 bool readsAsJapanese(const JapaneseEvidence& evidence, Reading reading) noexcept;
 
+// The same when the caller says the text is Japanese: no score or count of
+// kana needed, but no code without a character, and no more than half the
+// characters where Latin text has its accented letters.
+bool readsAsJapaneseWhenTold(const JapaneseEvidence& evidence) noexcept;
+
+// One or the other, as `told` says.
+inline bool readsAsJapanese(const JapaneseEvidence& evidence, Reading reading, bool told) noexcept {
+  return told ? readsAsJapaneseWhenTold(evidence) : readsAsJapanese(evidence, reading);
+}
+
 // The cosine of the Shift_JIS evidence with the profile of Japanese text.
 double japaneseScore(const JapaneseEvidence& evidence) noexcept;
 
@@ -106,7 +116,9 @@ class Classifier {
   // verdict needs the first mebibyte, which a classifier does not keep).
   // `complete`: they are the whole input, so a character cut short at the end
   // is an error; otherwise they are its start.
-  Description finish(bool complete = true) const noexcept;
+  // `japanese`: the caller says the text is Japanese, so a clean reading
+  // needs no evidence to be taken for it.
+  Description finish(bool complete = true, bool japanese = false) const noexcept;
   std::uint64_t bytesFed() const noexcept { return fed_; }
 
   // The readings it runs on every byte; describe() runs them too, on the
@@ -202,7 +214,7 @@ class Classifier {
   void skipAscii(const std::uint8_t* data, std::size_t run) noexcept;
   void endLine() noexcept;
   void decideMark() noexcept;
-  Kind kindOf() const noexcept;
+  Kind kindOf(bool japanese) const noexcept;
 
   std::uint64_t fed_ = 0;
   bool atLineStart_ = true;
@@ -230,7 +242,9 @@ enum class Extent { Whole, Start };
 
 // The classification of `length` bytes, as a Classifier fed them would give
 // it, taking the validators' fast paths where they can decide.
-Description describe(const std::uint8_t* data, std::uint32_t length, Extent extent) noexcept;
+// `japanese` as for Classifier::finish().
+Description describe(const std::uint8_t* data, std::uint32_t length, Extent extent,
+                     bool japanese = false) noexcept;
 
 }  // namespace codepage_guess
 }  // namespace my

@@ -76,7 +76,7 @@ typedef enum cpg_status {
  * Returns the library's version, as CPG_VERSION_STRING was when it was built:
  * a static string, never NULL.
  */
-CPG_API const char *cpg_version(void);
+CPG_API const char* cpg_version(void);
 
 /*
  * Decides on the first min(size, CPG_INPUT_LIMIT) bytes at `data`: returns
@@ -85,7 +85,7 @@ CPG_API const char *cpg_version(void);
  * does `data` NULL, whatever `size` says. The bytes are only read, and not
  * kept after the call.
  */
-CPG_API int cpg_guess(const void *data, size_t size);
+CPG_API int cpg_guess(const void* data, size_t size);
 
 /*
  * The same decision on a file, read from its start: on CPG_OK, *code_page is
@@ -95,11 +95,11 @@ CPG_API int cpg_guess(const void *data, size_t size);
  * cpg_guess_file_w() for a name in any script. Returns
  * CPG_ERROR_INVALID_ARGUMENT when `path` or `code_page` is NULL.
  */
-CPG_API cpg_status cpg_guess_file(const char *path, int *code_page);
+CPG_API cpg_status cpg_guess_file(const char* path, int* code_page);
 
 #ifdef _WIN32
 /* cpg_guess_file() with a UTF-16 file name, as Windows' own functions take. */
-CPG_API cpg_status cpg_guess_file_w(const wchar_t *path, int *code_page);
+CPG_API cpg_status cpg_guess_file_w(const wchar_t* path, int* code_page);
 #endif
 
 /*
@@ -113,23 +113,23 @@ CPG_API cpg_status cpg_guess_file_w(const wchar_t *path, int *code_page);
  */
 typedef struct cpg_stream cpg_stream;
 
-CPG_API cpg_stream *cpg_stream_new(void);
+CPG_API cpg_stream* cpg_stream_new(void);
 
 /*
  * Adds `size` bytes at `data` to the stream (copied). `data` NULL or `size` 0
  * adds nothing; so does a NULL stream.
  */
-CPG_API void cpg_stream_feed(cpg_stream *stream, const void *data, size_t size);
+CPG_API void cpg_stream_feed(cpg_stream* stream, const void* data, size_t size);
 
 /*
  * Returns the verdict on everything fed so far, as cpg_guess() gives it: 65001,
  * 932 or 0 (also for a NULL stream). The stream stays usable: more bytes may
  * be fed and the verdict asked again.
  */
-CPG_API int cpg_stream_finish(const cpg_stream *stream);
+CPG_API int cpg_stream_finish(const cpg_stream* stream);
 
 /* Frees the stream; NULL does nothing. */
-CPG_API void cpg_stream_free(cpg_stream *stream);
+CPG_API void cpg_stream_free(cpg_stream* stream);
 
 /* Which rule decided, in an explanation. */
 typedef enum cpg_rule {
@@ -147,7 +147,7 @@ typedef enum cpg_rule {
  * NULL: as fast as cpg_guess(), for callers that want to say why without the
  * error counts and scores that cpg_explain() works out the long way.
  */
-CPG_API int cpg_guess_rule(const void *data, size_t size, cpg_rule *rule);
+CPG_API int cpg_guess_rule(const void* data, size_t size, cpg_rule* rule);
 
 /* One candidate encoding's reading of the bytes: 16 bytes. */
 typedef struct cpg_candidate {
@@ -171,12 +171,12 @@ typedef struct cpg_candidate {
  * header, run with an older library, sees which fields it got.
  */
 typedef struct cpg_explanation {
-  uint32_t size;                /* in: the caller's size; out: bytes filled */
-  int32_t code_page;            /* the verdict, as cpg_guess() gives it */
-  uint32_t rule;                /* a cpg_rule: what decided it */
-  uint32_t examined;            /* bytes looked at: min(size, CPG_INPUT_LIMIT) */
-  cpg_candidate candidates[2];  /* UTF-8 first, then Shift_JIS: the order of
-                                   examination, and of the tie-break */
+  uint32_t size;               /* in: the caller's size; out: bytes filled */
+  int32_t code_page;           /* the verdict, as cpg_guess() gives it */
+  uint32_t rule;               /* a cpg_rule: what decided it */
+  uint32_t examined;           /* bytes looked at: min(size, CPG_INPUT_LIMIT) */
+  cpg_candidate candidates[2]; /* UTF-8 first, then Shift_JIS: the order of
+                                  examination, and of the tie-break */
 } cpg_explanation;
 
 /*
@@ -189,7 +189,7 @@ typedef struct cpg_explanation {
  * call takes the long way (every byte through both readings), about ten times
  * slower, to report what it met.
  */
-CPG_API cpg_status cpg_explain(const void *data, size_t size, cpg_explanation *explanation);
+CPG_API cpg_status cpg_explain(const void* data, size_t size, cpg_explanation* explanation);
 
 /*
  * Kinds: what the bytes are, beside the verdict. The verdict answers an
@@ -242,11 +242,15 @@ typedef enum cpg_kind {
  * "utf-32be", "shift_jis", "euc-jp", "iso-2022-jp", "mixed", "binary",
  * "unknown". A static string; NULL for a value that is no kind.
  */
-CPG_API const char *cpg_kind_name(int kind);
+CPG_API const char* cpg_kind_name(int kind);
 
 /* In cpg_description.flags: the bytes are the start of a longer input, so a
    character cut short by their end is no error. */
 #define CPG_DESCRIBE_START_ONLY 1u
+/* In cpg_description.flags: the caller says the text is Japanese, so a clean
+   Shift_JIS or EUC-JP reading needs no evidence to be taken for it (a word in
+   a file too short to tell from Latin text, say). */
+#define CPG_DESCRIBE_JAPANESE 2u
 
 /*
  * What the bytes are: 64 bytes, laid out alike on every platform, growing
@@ -255,7 +259,7 @@ CPG_API const char *cpg_kind_name(int kind);
  */
 typedef struct cpg_description {
   uint32_t size;      /* in: the caller's size; out: bytes filled */
-  uint32_t flags;     /* in: CPG_DESCRIBE_START_ONLY or 0 */
+  uint32_t flags;     /* in: CPG_DESCRIBE_START_ONLY, CPG_DESCRIBE_JAPANESE, or 0 */
   uint32_t kind;      /* a cpg_kind */
   int32_t code_page;  /* the verdict, as cpg_guess() gives it */
   uint32_t rule;      /* a cpg_rule: what decided the verdict */
@@ -280,7 +284,7 @@ typedef struct cpg_description {
  * smaller than 64, leaving it as it was. The verdict is always cpg_guess()'s.
  * It neither allocates nor fails otherwise.
  */
-CPG_API cpg_status cpg_describe(const void *data, size_t size, cpg_description *description);
+CPG_API cpg_status cpg_describe(const void* data, size_t size, cpg_description* description);
 
 /*
  * The same classification of an input of any length fed in pieces, as a
@@ -297,11 +301,92 @@ CPG_API cpg_status cpg_describe(const void *data, size_t size, cpg_description *
  */
 typedef struct cpg_classifier cpg_classifier;
 
-CPG_API cpg_classifier *cpg_classifier_new(void);
-CPG_API void cpg_classifier_feed(cpg_classifier *classifier, const void *data, size_t size);
-CPG_API cpg_status cpg_classifier_finish(const cpg_classifier *classifier,
-                                         cpg_description *description);
-CPG_API void cpg_classifier_free(cpg_classifier *classifier);
+CPG_API cpg_classifier* cpg_classifier_new(void);
+CPG_API void cpg_classifier_feed(cpg_classifier* classifier, const void* data, size_t size);
+CPG_API cpg_status cpg_classifier_finish(const cpg_classifier* classifier,
+                                         cpg_description* description);
+CPG_API void cpg_classifier_free(cpg_classifier* classifier);
+
+/*
+ * Decoders: text of a kind to UTF-8. The kinds a decoder reads are
+ * CPG_KIND_SHIFT_JIS (as Windows code page 932: the NEC and IBM extensions,
+ * 5C and 7E as themselves, half-width katakana kept half width, the
+ * user-defined codes in the private use area), CPG_KIND_EUC_JP (JIS X 0208,
+ * half-width katakana, JIS X 0212, as glibc maps them), CPG_KIND_ISO_2022_JP
+ * (ASCII, JIS X 0201 Roman and katakana, JIS X 0208, JIS X 0212) and
+ * CPG_KIND_UTF16LE ... CPG_KIND_UTF32BE (a byte order mark at the start is
+ * skipped).
+ *
+ * The input comes in pieces of any size; a character split between pieces is
+ * carried over, so any split gives the same output. Each call writes into the
+ * caller's buffer and says why it stopped: the input is used up, the output
+ * has no room for the next character (give it CPG_DECODE_ROOM bytes or more to
+ * be sure of progress), or a malformed sequence was met, for which nothing is
+ * written and cpg_decoder_malformed() says where and why. Calling again goes
+ * on after it. Nothing is allocated per call; a decoder is a few bytes of
+ * state beside shared read-only tables.
+ */
+typedef struct cpg_decoder cpg_decoder;
+
+#define CPG_DECODE_ROOM 4 /* the longest UTF-8 of one character */
+
+/* In cpg_decoder_new(): codes whose character encodes back to another code
+   (the NEC and IBM duplicates of code page 932) are malformed, as a
+   conversion that must come back byte for byte needs. */
+#define CPG_DECODE_ROUND_TRIP 1u
+
+typedef enum cpg_decode_status {
+  CPG_DECODE_INPUT_EMPTY = 0,     /* every byte given was taken */
+  CPG_DECODE_OUTPUT_FULL = 1,     /* the output has no room for the next character */
+  CPG_DECODE_MALFORMED = 2,       /* see cpg_decoder_malformed() */
+  CPG_DECODE_INVALID_ARGUMENT = 3 /* nothing taken or written: see cpg_decode() */
+} cpg_decode_status;
+
+typedef enum cpg_malformation {
+  CPG_MALFORMED_NONE = 0,
+  CPG_MALFORMED_NOT_IN_ENCODING = 1,   /* a byte that cannot start a character there */
+  CPG_MALFORMED_INCOMPLETE = 2,        /* a lead the next byte cannot follow (that byte
+                                          is read afresh) */
+  CPG_MALFORMED_NO_CHARACTER = 3,      /* a code the encoding leaves without one */
+  CPG_MALFORMED_CUT_SHORT = 4,         /* the input ends inside a character */
+  CPG_MALFORMED_ENCODED_ELSEWHERE = 5, /* with CPG_DECODE_ROUND_TRIP */
+  CPG_MALFORMED_BAD_ESCAPE = 6         /* an escape ISO-2022-JP does not have */
+} cpg_malformation;
+
+/* The last malformed sequence: 24 bytes. */
+typedef struct cpg_malformed {
+  uint64_t offset;  /* of its first byte, from the start of the input */
+  uint32_t length;  /* of the sequence: 1 to 8 bytes */
+  uint32_t reason;  /* a cpg_malformation */
+  uint8_t bytes[8]; /* the bytes themselves, for a caller that keeps them */
+} cpg_malformed;
+
+/*
+ * A new decoder for `kind` with `flags` (0 or CPG_DECODE_ROUND_TRIP); NULL
+ * for a kind it does not decode, or when out of memory.
+ */
+CPG_API cpg_decoder* cpg_decoder_new(int kind, unsigned flags);
+
+/*
+ * Decodes up to `size` bytes at `input` into the `room` bytes at `output`,
+ * storing in *read the bytes taken and in *written the bytes written (either
+ * pointer may be NULL). `last` non-zero: these bytes end the input, so a
+ * character cut short is malformed. A NULL decoder, or NULL `input` with a
+ * `size`, or NULL `output` with a `room`, takes and writes nothing and
+ * returns CPG_DECODE_INVALID_ARGUMENT.
+ */
+CPG_API cpg_decode_status cpg_decode(cpg_decoder* decoder, const void* input, size_t size,
+                                     void* output, size_t room, int last, size_t* read,
+                                     size_t* written);
+
+/* Fills *malformed with the last malformed sequence (zeros if none). */
+CPG_API void cpg_decoder_malformed(const cpg_decoder* decoder, cpg_malformed* malformed);
+
+/* Back to the start of an input, as a new decoder. */
+CPG_API void cpg_decoder_reset(cpg_decoder* decoder);
+
+/* Frees the decoder; NULL does nothing. */
+CPG_API void cpg_decoder_free(cpg_decoder* decoder);
 
 #ifdef __cplusplus
 }

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "byte_script.hpp"
-#include "convert/cp932.hpp"
+#include "codepage_guess.h"
+#include "convert/declarations.hpp"
 #include "convert/replacement.hpp"
+#include "convert/transcode.hpp"
 #include "test_inputs.hpp"
 #include "trees/input_file.hpp"
 #include "trees/walk.hpp"
@@ -18,7 +20,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <iconv.h>
 #include <sys/stat.h>
 #if defined(__linux__)
 #include <sys/xattr.h>
@@ -31,160 +32,6 @@ namespace {
 
 using testing_support::Bytes;
 using testing_support::hexBytes;
-
-std::string decoded(const Bytes& bytes, std::string* problem = nullptr) {
-  cp932::Decoder decoder;
-  std::string out;
-  const bool whole = decoder.decode(bytes.data(), bytes.size(), out) && decoder.finish();
-  if (problem != nullptr) *problem = whole ? "" : decoder.problem();
-  return whole ? out : "(refused)";
-}
-
-TEST(Cp932Decoder, KeepsWhatWindowsKeepsAndRefusesWhatWouldNotComeBack) {
-  struct Case {
-    const char* hex;
-    const char* utf8;  // nullptr: refused
-    const char* why;
-  } cases[] = {
-      {"5C 7E 41 0D 0A", "\\~A\r\n", "backslash and tilde stay ASCII, CR LF stays"},
-      {"82 A0 8E 9E 91 E3", "\xE3\x81\x82\xE6\x99\x82\xE4\xBB\xA3", "hiragana, kanji"},
-      {"B1 DD", "\xEF\xBD\xB1\xEF\xBE\x9D", "half-width katakana stay half width"},
-      {"87 40 87 8A", "\xE2\x91\xA0\xE3\x88\xB1", "NEC row 13: circled one, (kabu)"},
-      {"FB FC", "\xE9\xAB\x99", "an IBM extension, as Windows writes it"},
-      {"81 CA", "\xEF\xBF\xA2", "the not sign, full width as Windows has it"},
-      {"F0 40", "\xEE\x80\x80", "a user-defined code: the private use area"},
-      {"EE E0", nullptr, "the NEC-selected duplicate of FBFC"},
-      {"EE F9", nullptr, "a duplicate of 81CA"},
-      {"87 90", nullptr, "a NEC row 13 duplicate of 81E0"},
-      {"85 40", nullptr, "no character"},
-      {"82 0A", nullptr, "a lead byte without a trail"},
-      {"82", nullptr, "a lead byte at the end"},
-      {"41 00 42", nullptr, "a NUL byte"},
-      {"80", nullptr, "not Shift_JIS"},
-      {"A0", nullptr, "not Shift_JIS"},
-  };
-  for (const Case& c : cases) {
-    std::string problem;
-    const std::string got = decoded(hexBytes(c.hex), &problem);
-    if (c.utf8 != nullptr) {
-      EXPECT_EQ(got, c.utf8) << c.hex << ": " << c.why << " (" << problem << ")";
-    } else {
-      EXPECT_EQ(got, "(refused)") << c.hex << ": " << c.why;
-      EXPECT_NE(problem, "") << c.hex;
-    }
-  }
-}
-
-TEST(Cp932Decoder, GivesTheSameInAnyPieces) {
-  const Bytes bytes = hexBytes("82 A0 B1 41 87 40 FB FC 5C 0D 0A 82 A0");
-  const std::string whole = decoded(bytes);
-  for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
-    cp932::Decoder decoder;
-    std::string out;
-    ASSERT_TRUE(decoder.decode(bytes.data(), cut, out));
-    ASSERT_TRUE(decoder.decode(bytes.data() + cut, bytes.size() - cut, out));
-    ASSERT_TRUE(decoder.finish());
-    EXPECT_EQ(out, whole) << cut;
-  }
-}
-
-// Every code the Shift_JIS reading accepts, against the system's own code
-// page 932: glibc's iconv, or Windows' MultiByteToWideChar. The character of
-// each code, and whether it encodes back to itself, must agree.
-struct SystemCodePage {
-#if defined(_WIN32)
-  bool available() const {
-    return true;
-  }
-  std::u16string decode(const std::string& code) const {
-    wchar_t wide[4];
-    const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, code.data(),
-                                      static_cast<int>(code.size()), wide, 4);
-    return n <= 0 ? u"" : std::u16string(wide, wide + n);
-  }
-  std::string encode(const std::u16string& text) const {
-    char bytes[8];
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS,
-                                      reinterpret_cast<const wchar_t*>(text.data()),
-                                      static_cast<int>(text.size()), bytes, 8, nullptr, &lossy);
-    return n <= 0 || lossy ? "" : std::string(bytes, static_cast<std::size_t>(n));
-  }
-#else
-  SystemCodePage()
-      : toUnicode_(iconv_open("UTF-16LE", "CP932")),
-        fromUnicode_(iconv_open("CP932", "UTF-16LE")) {}
-  ~SystemCodePage() {
-    if (toUnicode_ != iconv_t(-1)) iconv_close(toUnicode_);
-    if (fromUnicode_ != iconv_t(-1)) iconv_close(fromUnicode_);
-  }
-  // A C library without its conversion modules (an emulated one) has none.
-  bool available() const {
-    return toUnicode_ != iconv_t(-1) && fromUnicode_ != iconv_t(-1);
-  }
-  std::u16string decode(const std::string& code) const {
-    char out[16];
-    const std::string bytes = convert(toUnicode_, code, out, sizeof out);
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return text;
-  }
-  std::string encode(const std::u16string& text) const {
-    std::string bytes;
-    for (const char16_t c : text) {
-      bytes.push_back(static_cast<char>(c & 0xFF));
-      bytes.push_back(static_cast<char>(c >> 8));
-    }
-    char out[16];
-    return convert(fromUnicode_, bytes, out, sizeof out);
-  }
-
- private:
-  static std::string convert(iconv_t cd, std::string in, char* out, std::size_t room) {
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char* from = in.data();
-    std::size_t left = in.size();
-    char* to = out;
-    if (iconv(cd, &from, &left, &to, &room) == static_cast<std::size_t>(-1) || left != 0) return "";
-    return std::string(out, to);
-  }
-  iconv_t toUnicode_, fromUnicode_;
-#endif
-};
-
-TEST(Cp932Table, AgreesWithTheSystemsCodePage932) {
-  const SystemCodePage system;
-  if (!system.available()) GTEST_SKIP() << "this system's iconv has no CP932";
-  ASSERT_EQ(system.decode("\x82\xA0"), u"\u3042") << "the system has no code page 932";
-  std::vector<std::string> differences;
-  for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
-    for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-      const auto l = static_cast<std::uint8_t>(lead), t = static_cast<std::uint8_t>(trail);
-      const std::uint16_t ours = cp932::characterOf(l, t);
-      if (ours == 0 && (lead < 0x81 || (lead > 0x9F && lead < 0xE0) || trail == 0x7F)) continue;
-      const std::string code{static_cast<char>(l), static_cast<char>(t)};
-      const std::u16string theirs = system.decode(code);
-      const bool theirsBack = !theirs.empty() && system.encode(theirs) == code;
-      const bool same = ours == 0 ? theirs.empty()
-                                  : theirs == std::u16string(1, static_cast<char16_t>(ours)) &&
-                                        cp932::encodesBack(l, t) == theirsBack;
-      if (!same) {
-        char text[96];
-        std::snprintf(text, sizeof text, "%02X%02X: ours U+%04X%s, system's U+%04X%s", lead, trail,
-                      ours, cp932::encodesBack(l, t) ? "" : " (not back)",
-                      theirs.empty() ? 0u : static_cast<unsigned>(theirs[0]),
-                      theirsBack ? "" : " (not back)");
-        differences.push_back(text);
-      }
-    }
-  }
-  std::string listed;
-  for (const std::string& difference : differences)
-    listed += difference + "\n";
-  EXPECT_EQ(differences.size(), 0u) << listed;
-}
 
 // A file in a folder of its own, removed at the end.
 class Folder {
@@ -373,5 +220,187 @@ TEST(Replacement, KeepsTheExtendedAttributes) {
   EXPECT_STREQ(value, "x");
 }
 #endif
+
+// What the editor makes of a text given in pieces of `piece` bytes (all at
+// once for 0): its output and the declarations it found, "value@line".
+struct Edited {
+  std::string text, found;
+};
+Edited edit(const std::string& text, bool fix, std::size_t piece = 0) {
+  Edited out;
+  convert::DeclarationEditor editor(fix, [&](const char* data, std::size_t size) {
+    out.text.append(data, size);
+    return true;
+  });
+  const std::size_t step = piece == 0 ? std::max<std::size_t>(text.size(), 1) : piece;
+  for (std::size_t at = 0; at < text.size(); at += step)
+    EXPECT_TRUE(editor.write(text.data() + at, std::min(step, text.size() - at)));
+  EXPECT_TRUE(editor.finish());
+  for (const convert::Declaration& d : editor.others())
+    out.found += (out.found.empty() ? "" : ",") + d.value + "@" + std::to_string(d.line);
+  return out;
+}
+
+std::string lines(int count, const char* text = "text\n") {
+  std::string out;
+  for (int k = 0; k < count; ++k)
+    out += text;
+  return out;
+}
+
+TEST(Declarations, FoundWhereTheirReadersLookAndMadeToSayUTF8) {
+  const std::string filler = lines(20);
+  struct Case {
+    std::string text, found, fixed;
+    const char* why;
+  } cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<a/>\n", "Shift_JIS@1",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a/>\n", "an XML declaration"},
+      {"<?xml version='1.0' encoding='utf-8'?>\n", "", "", "UTF-8 already"},
+      {"<a/>\n<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n", "", "", "XML's only at the start"},
+      {"<html><head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
+       "charset=Shift_JIS\">\n",
+       "Shift_JIS@2",
+       "<html><head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n",
+       "http-equiv"},
+      {"<META CHARSET=x-sjis>\n", "x-sjis@1", "<META CHARSET=UTF-8>\n", "<meta charset>, any case"},
+      {lines(120, "<p>a</p>\n") + "<meta charset=\"x-sjis\">\n", "", "",
+       "past the first 1,024 bytes, where browsers stop looking"},
+      {"@charset \"Shift_JIS\";\nbody {}\n", "Shift_JIS@1", "@charset \"UTF-8\";\nbody {}\n",
+       "CSS"},
+      {";; -*- mode: lisp; coding: shift_jis -*-\n(a)\n", "shift_jis@1",
+       ";; -*- mode: lisp; coding: utf-8 -*-\n(a)\n", "an Emacs cookie"},
+      {"#!/usr/bin/env python\n# -*- coding: cp932 -*-\n", "cp932@2",
+       "#!/usr/bin/env python\n# -*- coding: utf-8 -*-\n", "one value found by two rules is one"},
+      {"\n\n# coding: cp932\n", "", "", "a magic comment counts in the first two lines only"},
+      {"# encoding=euc-jp\n", "euc-jp@1", "# encoding=utf-8\n", "Ruby's form"},
+      {filler + "/* vim: set fileencoding=cp932 : */\n", "cp932@21",
+       filler + "/* vim: set fileencoding=utf-8 : */\n", "a Vim modeline at the end"},
+      {filler + "vim:fenc=sjis\n" + filler, "", "", "a modeline in the middle is none"},
+      {"vi: set fenc=sjis:\n" + filler, "sjis@1", "vi: set fenc=utf-8:\n" + filler,
+       "or at the start"},
+      {filler + ";; Local Variables:\n;; coding: euc-jp\n;; End:\n", "euc-jp@22",
+       filler + ";; Local Variables:\n;; coding: utf-8\n;; End:\n", "Emacs' local variables"},
+      {filler + "#pragma code_page(932)\n" + filler, "932@21",
+       filler + "#pragma code_page(65001)\n" + filler, "a resource script's pragma, anywhere"},
+      {filler + "the charset=Shift_JIS of <meta> and coding: cp932\n", "", "",
+       "prose about declarations is none"},
+      {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"Windows-31J\"?>\r\n", "Windows-31J@1",
+       "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n", "after a mark, with CR LF"},
+  };
+  for (const Case& c : cases) {
+    const std::string fixed = c.fixed.empty() ? c.text : c.fixed;
+    const Edited left = edit(c.text, false), made = edit(c.text, true);
+    EXPECT_EQ(left.found, c.found) << c.why;
+    EXPECT_EQ(left.text, c.text) << c.why << ": changed without being asked";
+    EXPECT_EQ(made.text, fixed) << c.why;
+    for (const std::size_t piece : {1u, 7u, 4096u}) {
+      const Edited pieces = edit(c.text, true, piece);
+      EXPECT_EQ(pieces.found, c.found) << c.why << " in pieces of " << piece;
+      EXPECT_EQ(pieces.text, fixed) << c.why << " in pieces of " << piece;
+    }
+  }
+  // A line too long to look at goes out as it came, whole.
+  const std::string longLine = std::string(10000, 'x') + "#pragma code_page(932)\n";
+  EXPECT_EQ(edit(longLine, true, 333).text, longLine);
+}
+
+TEST(Declarations, ReadersThatNeedShiftJISAreKnownByNameAndStart) {
+  struct Case {
+    const char* name;
+    const char* start;
+    bool mark;
+    bool needs;
+  } cases[] = {
+      {"build.bat", "", false, true},
+      {"RUN.CMD", "", false, true},
+      {"a.reg", "REGEDIT4\r\n", false, true},
+      {"b.reg", "Windows Registry Editor Version 5.00", false, false},
+      {"a.vbs", "", true, true},
+      {"setup.ini", "", false, true},
+      {"x.ps1", "", false, true},
+      {"x.ps1", "", true, false},
+      {"table.csv", "", false, true},
+      {"table.csv", "", true, false},
+      {"notes.txt", "", false, false},
+      {"bat", "", false, false},
+  };
+  for (const Case& c : cases) {
+    const std::string why =
+        convert::readersNeedShiftJIS(c.name, c.start, std::strlen(c.start), c.mark);
+    EXPECT_EQ(!why.empty(), c.needs) << c.name << (c.mark ? " with a mark" : "") << ": " << why;
+  }
+}
+
+// transcode() on a file, its UTF-8 collected.
+struct TranscodedFile {
+  convert::Transcoded result;
+  std::string utf8, error;
+  bool fine = false;
+};
+TranscodedFile transcoded(const std::string& bytes, int kind, bool fix = false, bool mark = false) {
+  const Folder folder;
+  const trees::Entry entry = entryOf(folder.write("f.txt", bytes));
+  Opened opened(entry);
+  std::vector<std::uint8_t> buffer(64);  // small, so lines and characters cross reads
+  TranscodedFile out;
+  out.fine = convert::transcode(
+      opened.file, {kind, fix, mark}, buffer.data(), buffer.size(),
+      [&](const char* data, std::size_t size) {
+        out.utf8.append(data, size);
+        return true;
+      },
+      out.result, out.error);
+  return out;
+}
+
+TEST(Transcode, WritesUTF8OrSaysWhichByteWouldNotComeBack) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string bytes;
+    int kind;
+    bool mark;
+    std::string utf8;     // when whole
+    std::string problem;  // otherwise
+  } cases[] = {
+      {"\x82\xA0\x5C\n", CPG_KIND_SHIFT_JIS, false, "あ\\\n", ""},
+      {"\x82\xA0", CPG_KIND_SHIFT_JIS, true, "\xEF\xBB\xBFあ", ""},
+      {"ab\xEE\xE0", CPG_KIND_SHIFT_JIS, false, "",
+       "code EEE0 at byte 2 is a duplicate that would not convert back"},
+      {"a\0b"s, CPG_KIND_SHIFT_JIS, false, "", "a NUL byte at byte 1"},
+      {std::string(100, 'a') + "\x85\x40", CPG_KIND_SHIFT_JIS, false, "",
+       "code 8540 at byte 100 has no character in Shift_JIS"},
+      {"\xFF\xFE\x42\x30\n\0"s, CPG_KIND_UTF16LE, false, "あ\n", ""},
+      {"\xA4\xA2\x8E\xB1", CPG_KIND_EUC_JP, false, "あｱ", ""},
+      {"\x1B$B$\"\x1B(B", CPG_KIND_ISO_2022_JP, false, "あ", ""},
+      {"UTF-8 \xE3\x81\x82\n\x82\xA0 Shift_JIS\n\xE3\x81\x82", CPG_KIND_MIXED, false,
+       "UTF-8 あ\nあ Shift_JIS\nあ", ""},
+      {"\xE3\x81\x82\n\x82\xA0\x85\x40\n", CPG_KIND_MIXED, false, "",
+       "code 8540 at byte 6 has no character in Shift_JIS"},
+  };
+  for (const Case& c : cases) {
+    const TranscodedFile t = transcoded(c.bytes, c.kind, false, c.mark);
+    ASSERT_TRUE(t.fine) << t.error;
+    EXPECT_EQ(t.result.whole, c.problem.empty()) << c.utf8;
+    EXPECT_EQ(t.result.problem, c.problem);
+    if (c.problem.empty()) {
+      EXPECT_EQ(t.utf8, c.utf8);
+      EXPECT_EQ(t.result.written, c.utf8.size());
+    }
+  }
+}
+
+TEST(Transcode, FindsDeclarationsAndFixesThemOnlyWhenAsked) {
+  const std::string xml = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<a>\x82\xA0</a>\n";
+  const TranscodedFile asIs = transcoded(xml, CPG_KIND_SHIFT_JIS);
+  ASSERT_EQ(asIs.result.declarations.size(), 1u);
+  EXPECT_EQ(asIs.result.declarations[0].value, "Shift_JIS");
+  EXPECT_EQ(asIs.utf8, "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<a>あ</a>\n");
+  const TranscodedFile fixed = transcoded(xml, CPG_KIND_SHIFT_JIS, true);
+  EXPECT_TRUE(fixed.result.whole);
+  EXPECT_EQ(fixed.utf8, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a>あ</a>\n");
+  EXPECT_FALSE(fixed.result.pragma);
+  EXPECT_TRUE(transcoded("#pragma code_page(65001)\n", CPG_KIND_SHIFT_JIS).result.pragma);
+}
 
 }  // namespace

@@ -153,6 +153,44 @@ TEST(Kinds, AreWhatTheBytesAre) {
   }
 }
 
+TEST(Kinds, TakeACleanReadingForJapaneseWhenTheCallerSaysSo) {
+  struct Case {
+    Bytes bytes;
+    Kind told;  // when the caller says it is Japanese; Unknown without
+    const char* why;
+  } cases[] = {
+      {hexBytes("8B 67 0A"), Kind::ShiftJIS, "吉"},
+      {hexBytes("93 64 98 62"), Kind::ShiftJIS, "電話: kanji with trails that are letters"},
+      {bytesOf("\xC9T\xC9 \xC9"
+               "COLE\n"),
+       Kind::Unknown, "Latin-1 that is valid Shift_JIS: no kana, no kanji"},
+      {bytesOf("Gr\xF6\xDF"
+               "e\n"),
+       Kind::Unknown, "Latin-1 read as a user-defined code"},
+      {bytesOf("s\xE9"
+               "ance\n"),
+       Kind::Unknown, "Latin-1 read as a kanji between letters"},
+  };
+  for (const Case& c : cases) {
+    my::Classifier classifier;
+    classifier.feed(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(classifier.finish().kind, Kind::Unknown) << c.why;
+    EXPECT_EQ(classifier.finish(true, true).kind, c.told) << c.why;
+    EXPECT_EQ(my::describe(c.bytes.data(), static_cast<std::uint32_t>(c.bytes.size()),
+                           my::Extent::Whole, true)
+                  .kind,
+              c.told)
+        << c.why;
+  }
+  // UTF-8 stays UTF-8, and a Shift_JIS reading that breaks is not taken.
+  EXPECT_EQ(
+      my::describe(kUTF8.data(), static_cast<std::uint32_t>(kUTF8.size()), my::Extent::Whole, true)
+          .kind,
+      Kind::UTF8);
+  const Bytes broken = hexBytes("82 0A 41");
+  EXPECT_EQ(my::describe(broken.data(), 3, my::Extent::Whole, true).kind, Kind::Unknown);
+}
+
 TEST(Kinds, NameTheLinesWhereMixedTextChanges) {
   // Lines 1 to 11 of the sample, then the UTF-8 one.
   const my::Description d = classified(kSJIS + kUTF8Line + kSJIS);

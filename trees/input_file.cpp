@@ -97,6 +97,13 @@ std::int64_t InputFile::read(std::uint8_t* buffer, std::size_t size, std::string
   return got;
 }
 
+bool InputFile::rewind(std::string& error) {
+  LARGE_INTEGER start{};
+  if (SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN)) return true;
+  error = lastErrorMessage();
+  return false;
+}
+
 bool stateOf(const Entry& entry, FileState& state, std::string& error) {
   const HANDLE handle = openExisting(entry.path, 0, false);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -180,6 +187,12 @@ std::int64_t InputFile::read(std::uint8_t* buffer, std::size_t size, std::string
       return -1;
     }
   }
+}
+
+bool InputFile::rewind(std::string& error) {
+  if (::lseek(descriptor_, 0, SEEK_SET) == 0) return true;
+  error = lastErrorMessage();
+  return false;
 }
 
 bool stateOf(const Entry& entry, FileState& state, std::string& error) {

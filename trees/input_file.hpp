@@ -51,6 +51,8 @@ class InputFile {
   // for a file that does not change meanwhile.
   std::int64_t readFully(std::uint8_t* buffer, std::size_t size, std::string& error,
                          std::uint64_t expected = 0);
+  // Back to the first byte, for a second reading.
+  bool rewind(std::string& error);
 #if !defined(_WIN32)
   int descriptor() const noexcept {
     return descriptor_;

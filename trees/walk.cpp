@@ -71,12 +71,12 @@ class Walker {
     if (error) return fail(nullptr, path.string(), path, error);
     const auto parent = std::make_shared<Directory>(
         "", path.has_parent_path() ? path.parent_path() : fs::path("."), 0, 0);
-    return visit(parent, path.filename().string(), path, own);
+    return visit(parent, path.filename().string(), path, own, true);
   }
 
  private:
   bool visit(const std::shared_ptr<Directory>& in, const std::string& name, const fs::path& path,
-             fs::file_status own) {
+             fs::file_status own, bool isRoot) {
     std::error_code error;
     fs::file_status status = own;
     if (fs::is_symlink(own)) {
@@ -85,8 +85,9 @@ class Walker {
       if (error) return fail(in, name, path, error);
     }
     if (fs::is_regular_file(status)) {
-      const bool temporary = options_.isTemporary && options_.isTemporary(name);
-      return visit_(Entry{in, name, path, temporary ? EntryKind::Temporary : EntryKind::File, {}});
+      const bool temporary = !isRoot && options_.isTemporary && options_.isTemporary(name);
+      return visit_(
+          Entry{in, name, path, temporary ? EntryKind::Temporary : EntryKind::File, {}, isRoot});
     }
     if (fs::is_directory(status)) return enter(in, name, path);
     return skip(in, name, path, "special file");
@@ -129,7 +130,7 @@ class Walker {
           options_.filter->skips(childName, fs::is_directory(own)))
         continue;
       goOn = error ? fail(directory, childName, child.path(), error)
-                   : visit(directory, childName, child.path(), own);
+                   : visit(directory, childName, child.path(), own, false);
       if (!goOn) break;
     }
     open_.pop_back();
@@ -343,7 +344,8 @@ class Walker {
     }
     if (S_ISREG(mode)) {
       const bool temporary = !isRoot && options_.isTemporary && options_.isTemporary(name);
-      return visit_(Entry{in, name, path, temporary ? EntryKind::Temporary : EntryKind::File, {}});
+      return visit_(
+          Entry{in, name, path, temporary ? EntryKind::Temporary : EntryKind::File, {}, isRoot});
     }
     if (!S_ISDIR(mode)) return skip(path, specialKind(mode));
     return descend(in, name, path);

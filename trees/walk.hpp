@@ -57,7 +57,8 @@ struct Entry {
   std::string name;                            // its name there
   std::filesystem::path path;                  // for people: as given, then names
   EntryKind kind = EntryKind::File;
-  std::string note;  // why it was skipped, or what failed
+  std::string note;    // why it was skipped, or what failed
+  bool given = false;  // a file named on the command line, not found in a folder
 };
 
 class PathFilter;

@@ -692,6 +692,152 @@ class Callers(Tree):
             self.assertEqual(entry["action"], "left", dry)
             self.assertIn(entry["reason"], ("its folder is not writable", "cannot keep its owner"))
 
+class Migration(unittest.TestCase):
+    """A legacy tree as Japanese projects have them: other encodings, files
+    that declare their encoding, files whose readers need Shift_JIS."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="codepage_migration_")
+        self.root = os.path.join(self.work, "legacy")
+        para = PARAGRAPHS[1]
+        self.files = {
+            # name: (bytes, what it is in, converted with --from ... --fix-declarations)
+            "web/index.html": (cp932(
+                "<html><head>\n<meta http-equiv=\"Content-Type\" "
+                "content=\"text/html; charset=Shift_JIS\">\n</head><body>\n" + para +
+                "\n</body></html>\n"), "CP932", True),
+            "web/style.css": (cp932("@charset \"Shift_JIS\";\n/* " + para + " */\n"), "CP932", True),
+            "game/game.vcxproj": (cp932(
+                "<?xml version=\"1.0\" encoding=\"shift_jis\"?>\n<Project><!-- " + para +
+                " --></Project>\n"), "CP932", True),
+            "game/game.rc": (cp932("#pragma code_page(932)\nSTRINGTABLE { 1 \"" + para + "\" }\n"),
+                             "CP932", True),
+            "game/plain.rc": (cp932("STRINGTABLE { 1 \"" + para + "\" }\n"), "CP932", False),
+            "lisp/mode.el": (cp932(";; -*- mode: emacs-lisp; coding: shift_jis -*-\n;; " + para +
+                                   "\n"), "CP932", True),
+            "tools/run.bat": (cp932("@echo off\r\necho " + para + "\r\n"), "CP932", False),
+            "tools/settings.reg": (cp932("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\" + para +
+                                         "]\r\n"), "CP932", False),
+            "tools/table.csv": (cp932("名前,値\n" + para + ",1\n"), "CP932", False),
+            "mail/old.txt": (iconv(("\n".join(PARAGRAPHS[:3]) + "\n").encode(), "UTF-8",
+                                   "ISO-2022-JP"), "ISO-2022-JP", True),
+            "unix/readme.txt": (iconv(("\n".join(PARAGRAPHS[:3]) + "\n").encode(), "UTF-8",
+                                      "EUC-JP"), "EUC-JP", True),
+            "win/notes.txt": (b"\xff\xfe" + (para + "\r\n").encode("utf-16-le"), "UTF-16", True),
+            "src/main.c": (cp932("/* " + para + " */\nint main(void) { return 0; }\n"), "CP932",
+                           True),
+            "src/latin1.txt": ("café crème, À LA CARTE\n".encode("latin-1"), None, False),
+        }
+        for name, (data, _, _) in self.files.items():
+            path = os.path.join(self.root, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+
+    def tearDown(self):
+        shutil.rmtree(self.work)
+
+    def convert(self, *args, cwd=None):
+        result = run(ARGS.convert, "--json", *args, cwd=cwd or self.work)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return {e["raw"].decode(): e for e in json_lines(result.stdout)}
+
+    def test_a_migration_finishes_with_every_reader_in_mind(self):
+        actions = self.convert("--from", "euc-jp,iso-2022-jp,utf-16", "--fix-declarations",
+                               "legacy")
+        for name, (data, encoding, converts) in self.files.items():
+            entry = actions["legacy/" + name]
+            after = read(os.path.join(self.root, name))
+            if not converts:
+                self.assertEqual(entry["action"], "left", name)
+                self.assertTrue(entry["reason"], name)
+                self.assertEqual(after, data, name)
+                continue
+            self.assertEqual(entry["action"], "converted", (name, entry))
+            # Back to what it was, but for the declarations, which now say UTF-8.
+            back = after.replace(b"charset=UTF-8", b"charset=Shift_JIS")
+            back = back.replace(b"@charset \"UTF-8\"", b"@charset \"Shift_JIS\"")
+            back = back.replace(b"encoding=\"UTF-8\"", b"encoding=\"shift_jis\"")
+            back = back.replace(b"code_page(65001)", b"code_page(932)")
+            back = back.replace(b"coding: utf-8", b"coding: shift_jis")
+            if encoding == "UTF-16":
+                self.assertEqual(b"\xff\xfe" + iconv(after, "UTF-8", "UTF-16LE"), data, name)
+            else:
+                self.assertEqual(iconv(back, "UTF-8", encoding), data, name)
+            for declared in (b"Shift_JIS", b"shift_jis", b"(932)"):
+                self.assertNotIn(declared, after, name)
+        self.assertIn("cmd.exe", actions["legacy/tools/run.bat"]["reason"])
+        self.assertIn("REGEDIT4", actions["legacy/tools/settings.reg"]["reason"])
+        self.assertIn("--bom", actions["legacy/tools/table.csv"]["reason"])
+        self.assertIn("#pragma code_page(65001)", actions["legacy/game/plain.rc"]["reason"])
+        self.assertEqual(actions["legacy/web/index.html"]["fixed_declarations"], 1)
+        self.assertEqual(actions["legacy/unix/readme.txt"]["kind"], "euc-jp")
+        # Everything is done: a second run finds nothing to convert.
+        again = self.convert("--from", "all", "--fix-declarations", "legacy")
+        self.assertFalse([n for n, e in again.items() if e["action"] == "converted"])
+
+    def test_by_default_only_shift_jis_that_declares_nothing_is_converted(self):
+        actions = self.convert("legacy")
+        self.assertEqual(actions["legacy/src/main.c"]["action"], "converted")
+        html = actions["legacy/web/index.html"]
+        self.assertEqual(html["action"], "left")
+        self.assertIn("declares Shift_JIS", html["reason"])
+        self.assertIn("line 2", html["reason"])
+        for name in ("unix/readme.txt", "mail/old.txt", "win/notes.txt"):
+            self.assertEqual(actions["legacy/" + name]["action"], "left", name)
+            self.assertIn("not converted", actions["legacy/" + name]["reason"], name)
+
+    def test_a_byte_order_mark_for_the_programs_that_need_one(self):
+        actions = self.convert("--bom", "legacy/tools/table.csv", "legacy/src/main.c")
+        for name in ("tools/table.csv", "src/main.c"):
+            self.assertEqual(actions["legacy/" + name]["action"], "converted", name)
+            self.assertTrue(actions["legacy/" + name]["bom"])
+            after = read(os.path.join(self.root, name))
+            self.assertTrue(after.startswith(b"\xef\xbb\xbf"), name)
+            self.assertEqual(iconv(after[3:], "UTF-8", "CP932"), self.files[name][0], name)
+
+    def test_a_person_may_say_a_short_file_is_japanese(self):
+        short = os.path.join(self.root, "short")
+        os.makedirs(short)
+        # 電話 and 電気 read as kanji whose second bytes are Latin letters (93 64
+        # 98 62): too little to tell from Latin text on their own.
+        for name, data in [("phone.txt", cp932("電話")), ("power.c", cp932("// 電気\n")),
+                           ("latin1.txt", "Größe\n".encode("latin-1")),
+                           ("kirikiri.txt", cp932("吉里吉里"))]:
+            with open(os.path.join(short, name), "wb") as f:
+                f.write(data)
+        walked = self.convert("legacy/short")
+        self.assertEqual({n: e["action"] for n, e in walked.items()},
+                         {"legacy/short/phone.txt": "left", "legacy/short/power.c": "left",
+                          "legacy/short/latin1.txt": "left",
+                          "legacy/short/kirikiri.txt": "converted"})
+        # A folder is no one's word for its files: --min-score=0 takes none.
+        walked = self.convert("--min-score=0", "legacy/short")
+        self.assertFalse([n for n, e in walked.items() if e["action"] == "converted"], walked)
+        # Files named one by one are: all but the Latin text.
+        given = self.convert("--min-score=0", "legacy/short/phone.txt", "legacy/short/power.c",
+                             "legacy/short/latin1.txt")
+        self.assertEqual({n: e["action"] for n, e in given.items()},
+                         {"legacy/short/phone.txt": "converted", "legacy/short/power.c": "converted",
+                          "legacy/short/latin1.txt": "left"})
+        self.assertEqual(read(os.path.join(short, "phone.txt")), "電話".encode())
+        self.assertEqual(read(os.path.join(short, "latin1.txt")), "Größe\n".encode("latin-1"))
+
+    def test_mixed_files_line_by_line_when_asked(self):
+        path = os.path.join(self.root, "mixed.txt")
+        lines = [PARAGRAPHS[1] + "\n", "// 更新: 修正しました\n", PARAGRAPHS[2] + "\n"]
+        with open(path, "wb") as f:
+            f.write(cp932(lines[0]) + lines[1].encode() + cp932(lines[2]))
+        self.assertEqual(self.convert("legacy/mixed.txt")["legacy/mixed.txt"]["action"], "left")
+        entry = self.convert("--from", "mixed", "legacy/mixed.txt")["legacy/mixed.txt"]
+        self.assertEqual(entry["action"], "converted")
+        self.assertEqual(read(path), "".join(lines).encode())
+
+    def test_unknown_kinds_are_a_wrong_command_line(self):
+        result = run(ARGS.convert, "--from", "euc-jp,klingon", "legacy", cwd=self.work, check=False)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"klingon", result.stderr)
+
 
 PATTERNS = ["*.log", "!keep.log", "build/", "/top.txt", "docs/**/*.md", "**/tmp", "cache/**",
             "[ab]?.c", "[!x]*.h", "\\#hash", "\\!bang", "spaced\\ ", "only_dir/", "*.[ch]",
