@@ -32,6 +32,9 @@ bool sourceOf(int kind, my::Source& source) noexcept {
     case CPG_KIND_UTF32BE:
       source = my::Source::UTF32BE;
       return true;
+    case CPG_KIND_MIXED:
+      source = my::Source::Mixed;
+      return true;
     default:
       return false;
   }

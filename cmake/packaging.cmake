@@ -17,7 +17,8 @@ else()
 endif()
 set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/codepage_guess)
 
-install(TARGETS codepage-guess codepage-scan codepage-convert RUNTIME DESTINATION ${bin_dir}
+install(TARGETS codepage-guess codepage-scan codepage-convert codepage-cat
+  RUNTIME DESTINATION ${bin_dir}
   COMPONENT tool)
 if(CODEPAGE_GUESS_DEBIAN)
   install(FILES README.md DESTINATION ${doc_dir} COMPONENT tool)
@@ -93,7 +94,7 @@ if(NOT WIN32)
   # The manual pages carry the project's version; Debian wants them compressed.
   find_program(GZIP_PROGRAM gzip)
   foreach(page codepage-guess.1:tool codepage-scan.1:tool codepage-convert.1:tool
-               codepage_guess.3:dev)
+               codepage-cat.1:tool codepage_guess.3:dev)
     string(REPLACE ":" ";" page ${page})
     list(GET page 0 name)
     list(GET page 1 component)
@@ -167,13 +168,14 @@ else()
       "encoding. It reads at most the first mebibyte, decides whether the text is\n"
       "UTF-8 or Shift_JIS, and prints one editor property line, code.page=65001 or\n"
       "code.page=932, or nothing when it cannot decide.\n"
-      "codepage-scan makes the same decision on every file of a tree, and\n"
-      "codepage-convert rewrites the files that are Shift_JIS beyond doubt as\n"
-      "UTF-8, losslessly and atomically.")
+      "codepage-scan says what every file of a tree is beside the same decision,\n"
+      "codepage-convert rewrites the Japanese files as UTF-8, losslessly and\n"
+      "atomically, and codepage-cat writes any of them as UTF-8 for git diff,\n"
+      "ripgrep, less and bat.")
   # Each description's first line is its package's summary: CPack puts the
   # project's summary before it unless that is left at CPack's own default.
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
-  # codepage-guess is static; codepage-scan and codepage-convert take the C
+  # codepage-guess is static; codepage-scan, codepage-convert and codepage-cat take the C
   # and C++ runtimes, which dpkg-shlibdeps finds.
   set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
   # The Emacs start-up file is the administrator's to change.

@@ -30,11 +30,11 @@ const char* encodingName(int kind) {
 
 // What the decoder met, in words: "code EEE0 at byte 812 is a duplicate that
 // would not convert back".
-std::string whatWasMalformed(const cpg_malformed& m, std::uint64_t base, const char* encoding) {
+std::string whatWasMalformed(const cpg_malformed& m, const char* encoding) {
   char code[24] = {};
   for (std::uint32_t k = 0; k < m.length && k < 8; ++k)
     std::snprintf(code + 2 * k, 3, "%02X", m.bytes[k]);
-  const auto at = static_cast<unsigned long long>(base + m.offset);
+  const auto at = static_cast<unsigned long long>(m.offset);
   char text[160];
   switch (m.reason) {
     case CPG_MALFORMED_NO_CHARACTER:
@@ -73,8 +73,7 @@ bool transcode(trees::InputFile& file, const Transcoding& how, std::uint8_t* buf
                std::size_t size, const std::function<bool(const char*, std::size_t)>& sink,
                Transcoded& result, std::string& error) {
   result = Transcoded{};
-  const bool mixed = how.kind == CPG_KIND_MIXED;
-  const int kind = mixed ? CPG_KIND_SHIFT_JIS : how.kind;
+  const int kind = how.kind;
   const std::unique_ptr<cpg_decoder, DecoderFree> decoder(
       cpg_decoder_new(kind, CPG_DECODE_ROUND_TRIP));
   if (decoder == nullptr) {
@@ -90,9 +89,9 @@ bool transcode(trees::InputFile& file, const Transcoding& how, std::uint8_t* buf
   if (how.byteOrderMark && !editor.write("\xEF\xBB\xBF", 3)) return false;
 
   char output[1 << 16];
-  // Decodes bytes that start at `base` in the file: false at a malformed
-  // sequence, described in result.problem, or when the sink failed.
-  const auto decode = [&](const std::uint8_t* data, std::size_t n, bool last, std::uint64_t base) {
+  // Decodes the file's next bytes: false at a malformed sequence, described in
+  // result.problem, or when the sink failed.
+  const auto decode = [&](const std::uint8_t* data, std::size_t n, bool last) {
     for (std::size_t at = 0;;) {
       std::size_t read = 0, written = 0;
       const cpg_decode_status status = cpg_decode(decoder.get(), data + at, n - at, output,
@@ -102,33 +101,12 @@ bool transcode(trees::InputFile& file, const Transcoding& how, std::uint8_t* buf
       if (status == CPG_DECODE_MALFORMED) {
         cpg_malformed m;
         cpg_decoder_malformed(decoder.get(), &m);
-        result.problem = whatWasMalformed(m, base, encodingName(kind));
+        result.problem = whatWasMalformed(m, encodingName(kind));
         return false;
       }
       if (status == CPG_DECODE_INPUT_EMPTY) return true;
     }
   };
-  // Mixed text a line at a time: its UTF-8 lines as they are, the others
-  // decoded on their own.
-  std::string line;
-  std::uint64_t lineStart = 0;
-  const auto endLine = [&] {
-    cpg_description d{};
-    d.size = sizeof d;
-    cpg_describe(line.data(), line.size(), &d);
-    bool fine = true;
-    if (d.kind == CPG_KIND_UTF8 || d.kind == CPG_KIND_ASCII) {
-      fine = editor.write(line.data(), line.size());
-    } else {
-      cpg_decoder_reset(decoder.get());
-      fine =
-          decode(reinterpret_cast<const std::uint8_t*>(line.data()), line.size(), true, lineStart);
-    }
-    lineStart += line.size();
-    line.clear();
-    return fine;
-  };
-
   if (!file.rewind(error)) return false;
   const bool wide = kind == CPG_KIND_UTF16LE || kind == CPG_KIND_UTF16BE ||
                     kind == CPG_KIND_UTF32LE || kind == CPG_KIND_UTF32BE;
@@ -149,23 +127,10 @@ bool transcode(trees::InputFile& file, const Transcoding& how, std::uint8_t* buf
       return !sinkFailed;
     }
     if (n == 0) break;
-    if (mixed) {
-      for (std::size_t at = 0; at < n;) {
-        const void* newline = std::memchr(buffer + at, '\n', n - at);
-        const std::size_t end =
-            newline == nullptr
-                ? n
-                : static_cast<std::size_t>(static_cast<const std::uint8_t*>(newline) - buffer) + 1;
-        line.append(reinterpret_cast<const char*>(buffer + at), end - at);
-        at = end;
-        if (newline != nullptr && !endLine()) return !sinkFailed;
-      }
-    } else if (!decode(buffer, n, false, 0)) {
-      return !sinkFailed;
-    }
+    if (!decode(buffer, n, false)) return !sinkFailed;
     offset += n;
   }
-  if (mixed ? !line.empty() && !endLine() : !decode(buffer, 0, true, 0)) return !sinkFailed;
+  if (!decode(buffer, 0, true)) return !sinkFailed;
   if (!editor.finish()) return false;
   result.declarations = editor.others();
   result.pragma = editor.sawPragma();

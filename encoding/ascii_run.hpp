@@ -34,6 +34,18 @@ inline unsigned lowestSetBit(std::uint64_t mask) noexcept {
 #endif
 }
 
+// Number of bits set.
+inline unsigned bitCount(std::uint64_t mask) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+  return static_cast<unsigned>(__builtin_popcountll(mask));
+#else
+  mask -= (mask >> 1) & 0x5555555555555555ull;
+  mask = (mask & 0x3333333333333333ull) + ((mask >> 2) & 0x3333333333333333ull);
+  mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<unsigned>((mask * 0x0101010101010101ull) >> 56);
+#endif
+}
+
 // Number of ASCII bytes at the start of a little-endian 8-byte load.
 inline unsigned leadingAsciiBytes(std::uint64_t word) noexcept {
   const std::uint64_t high = word & 0x8080808080808080ull;

@@ -13,7 +13,9 @@
 #include <cstring>
 
 #include "encoding/ascii_run.hpp"
+#include "encoding/byte_load.hpp"
 #include "encoding/kernels.hpp"
+#include "encoding/shift_jis_tables.hpp"
 
 namespace my {
 inline namespace codepage_guess {
@@ -579,6 +581,148 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     counts.sjis[b] += all[0][b] + all[1][b] + all[2][b] + all[3][b];
 }
 
+// Where up to eight Shift_JIS pairs' characters are, from the tables; 0
+// after them. Four to a word, from the lowest bits.
+inline void pairIndexesFromTables(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
+                                  std::uint64_t index[2]) noexcept {
+  index[0] = index[1] = 0;
+  for (unsigned k = 0; k < pairs; ++k)
+    index[k / 4] |= (std::uint64_t{t.start[in[2 * k]]} + t.column[in[2 * k + 1]]) << (16 * (k % 4));
+}
+
+// Up to eight pairs at `in` (a lead and a valid trail each) to UTF-8 at `out`,
+// as long as each character is three bytes of it and not `refused`: returns
+// how many, having written 3 bytes for each and more past them. Where the
+// characters are is known before any is looked up, so the lookups go on at
+// once, and eight are made whatever the count, so no branch waits on it.
+template <typename Block>
+unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
+                        std::uint8_t* out, PackedUTF8 refused) noexcept {
+  if constexpr (Block::kLooksUpPairs) return Block::lookUpPairs(t, in, pairs, out, refused);
+  std::uint64_t index[2];
+  Block::pairIndexes(t, in, pairs, index);
+  const PackedUTF8 checked = 0x7F000000u | refused;
+  unsigned wrong = 0;
+  for (unsigned k = 0; k < 8; ++k) {
+    const PackedUTF8 p = t.characters[(index[k / 4] >> (16 * (k % 4))) & 0xFFFF];
+    storeLittleEndian32(out + 3 * k, p);
+    wrong |= static_cast<unsigned>((p & checked) != 0x03000000u) << k;
+  }
+  return lowestSetBit(wrong | (1u << pairs));
+}
+
+// Shift_JIS to UTF-8 a block at a time. The blocks follow one another as
+// the validator's do, the pairing carried from one to the next, so that no
+// block waits for the one before to be decoded. The pairing marks each
+// character's first byte: runs of pairs are found by their bits and looked up
+// together, and the other characters one at a time without waiting for a
+// lookup to know where the next one starts. In a block of mostly ASCII, its
+// runs are copied 16 bytes at a time. A lead at a block's end takes its trail
+// from the next byte. A block with a byte that is no character is decoded up
+// to there; the caller's careful path takes what follows.
+template <typename Block>
+std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, std::size_t size,
+                           std::uint8_t* out, std::size_t room, bool roundTrip,
+                           std::size_t& written) noexcept {
+  // A block and a trail after it make at most 3 * 65 bytes, and copies run
+  // up to 16 bytes past their end, in and out.
+  constexpr std::size_t kInputNeeded = kBlock + 16, kRoomNeeded = 3 * (kBlock + 1) + 32;
+  const PackedUTF8 refused = roundTrip ? kEncodedElsewhere : 0;
+  std::size_t s = 0, d = 0;
+  SJISPairing pairing;
+  while (size - s >= kInputNeeded && room - d >= kRoomNeeded) {
+    const std::uint8_t* const bytes = data + s;
+    const Block block(bytes);
+    const Mask high = block.highBits();
+    if (high == 0 && !pairing.leadPending()) {
+      block.store(out + d);
+      s += kBlock;
+      d += kBlock;
+      continue;
+    }
+    const SJISClasses c = block.sjisClasses();
+    const SJISPairing::Pairs pairs = pairing.pair(c.lead);
+    // Bytes that start no character: a lead before a byte that is no trail,
+    // a byte alone that is 80, A0 or FD-FF.
+    Mask broken =
+        ((pairs.trails & c.notTrail) >> 1) | (~pairs.leads & ~pairs.trails & c.errorAlone);
+    if ((pairs.leads >> 63) != 0 && t.column[bytes[kBlock]] == kNoRow) broken |= Mask{1} << 63;
+    const unsigned end = broken == 0 ? kBlock : lowestSetBit(broken);
+    const Mask leads = pairs.leads & (end == kBlock ? ~Mask{0} : (Mask{1} << end) - 1);
+    const bool mostlyASCII = bitCount(high) < 48;
+    // Bytes from 80 up that stand alone: half-width katakana, as the broken
+    // ones are past `end`.
+    const Mask katakana =
+        high & ~pairs.leads & ~pairs.trails & (end == kBlock ? ~Mask{0} : (Mask{1} << end) - 1);
+    // The trail of a lead that ended the block before was decoded with it.
+    std::size_t i = pairs.trails & 1;
+    while (i < end) {
+      if (mostlyASCII && ((high >> i) & 1) == 0) {  // ASCII up to the next byte from 80
+        const Mask ahead = high & (~Mask{0} << i);
+        std::size_t stop = ahead == 0 ? kBlock : lowestSetBit(ahead);
+        stop = stop < end ? stop : end;
+        for (std::size_t k = i; k < stop; k += 16)
+          std::memcpy(out + d + (k - i), bytes + k, 16);
+        d += stop - i;
+        i = stop;
+        continue;
+      }
+      // Half-width katakana in a row, up to eight: U+FF61-FF9F, EF BD A1 to EF
+      // BD BF and EF BE 80 to EF BE 9F, computed.
+      if (((katakana >> i) & 1) != 0) {
+        const unsigned n = lowestSetBit(~(katakana >> i) | 0x100);
+        const std::uint64_t x = loadLittleEndian64(bytes + i);
+        const std::uint64_t fromC0 = (x >> 6) & (x >> 7) & 0x0101010101010101ull;
+        const std::uint64_t second = 0xBDBDBDBDBDBDBDBDull + fromC0;
+        const std::uint64_t third = x & ~(fromC0 << 6);
+        for (unsigned k = 0; k < 8; ++k) {
+          storeLittleEndian32(out + d + 3 * k,
+                              0xEFu | static_cast<std::uint32_t>((second >> (8 * k)) & 0xFF) << 8 |
+                                  static_cast<std::uint32_t>((third >> (8 * k)) & 0xFF) << 16);
+        }
+        i += n;
+        d += 3 * n;
+        continue;
+      }
+      // The pairs in a row from here, up to eight: leads two bytes apart.
+      const auto run = static_cast<unsigned>((leads >> i) & 0x5555);
+      const unsigned n = lowestSetBit((~run & 0x5555) | 0x10000) / 2;
+      if (n != 0) {
+        // Where the next character is comes from the lead bits, not from the
+        // lookups, so it never waits for them: the branch is taken on trust
+        // and checked when they arrive.
+        const unsigned done = threeBytePairs<Block>(t, bytes + i, n, out + d, refused);
+        if (done == n) {
+          i += 2 * n;
+          d += 3 * n;
+          if (n == 8 || i >= end) continue;
+        } else {
+          i += 2 * done;
+          d += 3 * done;
+        }
+      }
+      // Then one character of any kind: a lead's trail picks the column, a
+      // byte alone is its own.
+      const std::uint32_t lead = (leads >> i) & 1;
+      const PackedUTF8 p = t.characters[t.start[bytes[i]] + (t.column[bytes[i + 1]] & (0u - lead))];
+      if (p == 0 || (p & refused) != 0) {
+        written = d;
+        return s + i;
+      }
+      storeLittleEndian32(out + d, p & 0xFFFFFF);
+      d += packedLength(p);
+      i += 1 + lead;
+    }
+    if (end != kBlock) {
+      written = d;
+      return s + i;
+    }
+    s += kBlock;
+  }
+  written = d;
+  return s + (pairing.leadPending() ? 1 : 0);
+}
+
 // A Block gives a 64-byte block's bit planes, its top bits alone (ASCII
 // blocks end there), a copy of its bytes as it read them, and its Shift_JIS
 // classes; it reads each byte of the input once. The UTF-8
@@ -589,8 +733,8 @@ constexpr Kernels kernelsFor(
     bool (*utf8Validator)(const std::uint8_t*, std::uint32_t) noexcept = isErrorFreeUTF8<Block>,
     UTF8Check (*strictUTF8)(const std::uint8_t*,
                             std::uint32_t) noexcept = checkUTF8Strictly<Block>) noexcept {
-  return Kernels{name,       utf8Validator,       isErrorFreeSJIS<Block>,   countCharacters<Block>,
-                 strictUTF8, nextUTF8Line<Block>, checkShiftJISLines<Block>};
+  return Kernels{name,       utf8Validator,       isErrorFreeSJIS<Block>,    countCharacters<Block>,
+                 strictUTF8, nextUTF8Line<Block>, checkShiftJISLines<Block>, decodeShiftJIS<Block>};
 }
 
 }  // namespace

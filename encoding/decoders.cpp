@@ -1,6 +1,7 @@
 #include "encoding/decoders.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 #include <optional>
@@ -9,17 +10,19 @@
 #include "encoding/byte_load.hpp"
 #include "encoding/cp932_table.hpp"
 #include "encoding/jis_tables.hpp"
+#include "encoding/kernels.hpp"
+#include "encoding/kinds.hpp"
+#include "encoding/shift_jis_tables.hpp"
 
 namespace my {
 inline namespace codepage_guess {
 namespace {
 
-// A character's UTF-8, packed: its bytes from the lowest, its length in the
-// top byte, kElsewhere set where the code encodes back to another one; 0 for
-// no character. Every double-byte character of these encodings lies in the
-// Basic Multilingual Plane, so three bytes hold it.
-using Packed = std::uint32_t;
-constexpr Packed kElsewhere = 0x80000000u;
+// A character's UTF-8, packed as shift_jis_tables.hpp says. Every
+// double-byte character of these encodings lies in the Basic Multilingual
+// Plane, so three bytes hold it.
+using Packed = PackedUTF8;
+constexpr Packed kElsewhere = kEncodedElsewhere;
 
 Packed packed(std::uint32_t c) noexcept {
   if (c == 0) return 0;
@@ -29,7 +32,7 @@ Packed packed(std::uint32_t c) noexcept {
 }
 
 std::uint32_t lengthOf(Packed p) noexcept {
-  return (p >> 24) & 7;
+  return packedLength(p);
 }
 
 // Any character's UTF-8; returns its length.
@@ -62,7 +65,7 @@ void putPacked(std::uint8_t* out, Packed p) noexcept {
   out[2] = static_cast<std::uint8_t>(p >> 16);
 }
 
-constexpr std::uint8_t kNone = 0xFF;
+constexpr std::uint8_t kNone = kNoRow;
 
 // The state every decoder shares: where in the input it is, and how it says
 // what was malformed.
@@ -106,40 +109,41 @@ std::size_t copyAscii(const std::uint8_t* in, std::size_t size, std::uint8_t* ou
 
 // Code page 932. The lead byte gives a row, the trail a column; a table by
 // row and column holds each character's UTF-8.
-struct CP932Tables {
-  std::uint8_t row[256];
-  std::uint8_t column[256];
-  Packed single[256];  // ASCII and half-width katakana
-  Packed pair[60 * 188];
-
-  CP932Tables() noexcept {
+struct CP932Tables : ShiftJISTables {
+  CP932Tables() noexcept : ShiftJISTables() {
     for (unsigned b = 0; b < 256; ++b) {
       row[b] = b >= 0x81 && b <= 0x9F   ? static_cast<std::uint8_t>(b - 0x81)
                : b >= 0xE0 && b <= 0xFC ? static_cast<std::uint8_t>(b - 0xE0 + 31)
-                                        : kNone;
+                                        : kNoRow;
       column[b] = b >= 0x40 && b <= 0x7E   ? static_cast<std::uint8_t>(b - 0x40)
                   : b >= 0x80 && b <= 0xFC ? static_cast<std::uint8_t>(b - 0x80 + 63)
-                                           : kNone;
-      single[b] = b < 0x80 ? packed(b) : b >= 0xA1 && b <= 0xDF ? packed(0xFF61 + b - 0xA1) : 0;
-      single[0] = 1u << 24;  // NUL is a character, one byte long
+                                           : kNoRow;
+      start[b] = static_cast<std::uint16_t>(row[b] == kNoRow ? b : 256u + 188u * row[b]);
+      characters[b] = b < 0x80 ? packed(b) : b >= 0xA1 && b <= 0xDF ? packed(0xFF61 + b - 0xA1) : 0;
     }
+    characters[0] = 1u << 24;  // NUL is a character, one byte long
     for (unsigned k = 0; k < 60 * 188; ++k)
-      pair[k] = packed(kCP932[k]);
+      characters[256 + k] = packed(kCP932[k]);
     for (std::size_t k = 0; k < kCP932ElsewhereCount; ++k) {
       const unsigned code = kCP932Elsewhere[k];
-      pair[row[code >> 8] * 188u + column[code & 0xFF]] |= kElsewhere;
+      characters[256 + row[code >> 8] * 188u + column[code & 0xFF]] |= kElsewhere;
     }
   }
 };
 
-const CP932Tables& cp932Tables() noexcept {
+}  // namespace
+
+const ShiftJISTables& shiftJISTables() noexcept {
   static const CP932Tables tables;
   return tables;
 }
 
+namespace {
+
 class ShiftJISDecoder final : public Base {
  public:
-  explicit ShiftJISDecoder(bool roundTrip) noexcept : roundTrip_(roundTrip) {}
+  explicit ShiftJISDecoder(bool roundTrip) noexcept
+      : roundTrip_(roundTrip), kernels_(selectedKernels()) {}
 
   void reset() noexcept override {
     lead_ = 0;
@@ -148,7 +152,7 @@ class ShiftJISDecoder final : public Base {
 
   DecodeResult decode(const std::uint8_t* in, std::size_t size, std::uint8_t* out, std::size_t room,
                       bool last) noexcept override {
-    const CP932Tables& t = cp932Tables();
+    const ShiftJISTables& t = shiftJISTables();
     std::size_t s = 0, d = 0;
     if (lead_ != 0) {  // left by the call before
       if (size == 0) return last ? cut() : stop(DecodeStatus::InputEmpty, 0, 0);
@@ -157,7 +161,7 @@ class ShiftJISDecoder final : public Base {
       lead_ = 0;
       if (t.column[trail] == kNone)
         return fail({lead}, offset_ - 1, Malformation::Incomplete, 0, 0);
-      const Packed p = t.pair[t.row[lead] * 188u + t.column[trail]];
+      const Packed p = t.pair(lead, trail);
       if (const Malformation why = problem(p); why != Malformation::None)
         return fail({lead, trail}, offset_ - 1, why, 1, 0);
       putPacked(out, p);
@@ -165,8 +169,13 @@ class ShiftJISDecoder final : public Base {
       d = lengthOf(p);
     }
     for (;;) {
-      // The way most bytes go: a run of ASCII, or whole characters while
-      // the input and the room last.
+      // The way most bytes go: blocks of the vector kernel, then runs of
+      // ASCII or whole characters while the input and the room last.
+      if (size - s >= 80 && room - d >= 211) {
+        std::size_t written = 0;
+        s += kernels_.decodeShiftJIS(t, in + s, size - s, out + d, room - d, roundTrip_, written);
+        d += written;
+      }
       while (size - s >= 16 && room - d >= 16) {
         const std::uint8_t b = in[s];
         if (b < 0x80) {
@@ -178,7 +187,7 @@ class ShiftJISDecoder final : public Base {
         }
         const std::uint8_t row = t.row[b], column = t.column[in[s + 1]];
         const Packed p =
-            row != kNone ? (column != kNone ? t.pair[row * 188u + column] : 0) : t.single[b];
+            row != kNone ? (column != kNone ? t.pair(b, in[s + 1]) : 0) : t.characters[b];
         if (p == 0 || (roundTrip_ && (p & kElsewhere) != 0)) break;
         storeLittleEndian32(out + d, p & 0xFFFFFF);
         d += lengthOf(p);
@@ -197,7 +206,7 @@ class ShiftJISDecoder final : public Base {
         const std::uint8_t trail = in[s + 1];
         if (t.column[trail] == kNone)
           return fail({b}, offset_ + s, Malformation::Incomplete, s + 1, d);
-        const Packed p = t.pair[t.row[b] * 188u + t.column[trail]];
+        const Packed p = t.pair(b, trail);
         if (const Malformation why = problem(p); why != Malformation::None)
           return fail({b, trail}, offset_ + s, why, s + 2, d);
         putPacked(out + d, p);
@@ -205,7 +214,7 @@ class ShiftJISDecoder final : public Base {
         s += 2;
         continue;
       }
-      const Packed p = t.single[b];
+      const Packed p = t.characters[b];
       if (p == 0) return fail({b}, offset_ + s, Malformation::NotInEncoding, s + 1, d);
       putPacked(out + d, p);
       d += lengthOf(p);
@@ -226,6 +235,7 @@ class ShiftJISDecoder final : public Base {
   }
 
   bool roundTrip_;
+  const Kernels& kernels_;
   std::uint8_t lead_ = 0;  // a lead byte waiting for its trail
 };
 
@@ -587,6 +597,115 @@ class UnitDecoder final : public Base {
   std::uint64_t againAt_ = 0;
 };
 
+// Lines of UTF-8 among lines of Shift_JIS: each line is held until its end
+// (or its first kLine bytes) and described; UTF-8 and ASCII go out as they
+// are, anything else through the Shift_JIS decoder. A longer line goes on as
+// its first part went.
+class MixedDecoder final : public Base {
+ public:
+  explicit MixedDecoder(bool roundTrip) noexcept : sjis_(roundTrip) {}
+
+  void reset() noexcept override {
+    sjis_.reset();
+    length_ = sent_ = 0;
+    state_ = State::Reading;
+    goesOn_ = false;
+    lineStart_ = taken_ = 0;
+    offset_ = 0;
+  }
+
+  DecodeResult decode(const std::uint8_t* in, std::size_t size, std::uint8_t* out, std::size_t room,
+                      bool last) noexcept override {
+    std::size_t s = 0, d = 0;
+    for (;;) {
+      switch (state_) {
+        case State::Copying: {
+          const std::size_t n = std::min(length_ - sent_, room - d);
+          std::memcpy(out + d, line_ + sent_, n);
+          sent_ += n;
+          d += n;
+          if (sent_ < length_) return stop(DecodeStatus::OutputFull, s, d);
+          partDone();
+          break;
+        }
+        case State::Decoding: {
+          const DecodeResult r =
+              sjis_.decode(line_ + sent_, length_ - sent_, out + d, room - d, ended_);
+          sent_ += r.read;
+          d += r.written;
+          if (r.status == DecodeStatus::Malformed) {
+            malformed_ = sjis_.malformed();
+            malformed_.offset += lineStart_;
+            return stop(DecodeStatus::Malformed, s, d);
+          }
+          if (r.status == DecodeStatus::OutputFull) return stop(DecodeStatus::OutputFull, s, d);
+          partDone();
+          break;
+        }
+        case State::Reading: {
+          if (s == size) {
+            // The input's end ends the line, however it ends.
+            if (last && (length_ != 0 || goesOn_)) {
+              part(true);
+              break;
+            }
+            return stop(DecodeStatus::InputEmpty, s, d);
+          }
+          const std::size_t want = std::min(size - s, kLine - length_);
+          const void* newline = std::memchr(in + s, '\n', want);
+          const std::size_t n =
+              newline == nullptr
+                  ? want
+                  : static_cast<std::size_t>(static_cast<const std::uint8_t*>(newline) - (in + s)) +
+                        1;
+          std::memcpy(line_ + length_, in + s, n);
+          length_ += n;
+          s += n;
+          if (newline != nullptr) {
+            part(true);
+          } else if (length_ == kLine) {
+            part(false);
+          }
+          break;
+        }
+      }
+    }
+  }
+
+ private:
+  static constexpr std::size_t kLine = 1 << 16;
+  enum class State : std::uint8_t { Reading, Copying, Decoding };
+
+  // The line held so far goes out: how, decided from it at a line's start.
+  void part(bool ended) noexcept {
+    ended_ = ended;
+    sent_ = 0;
+    if (!goesOn_) {
+      const Description d = describe(line_, static_cast<std::uint32_t>(length_),
+                                     ended ? Extent::Whole : Extent::Start);
+      utf8_ = d.kind == Kind::UTF8 || d.kind == Kind::ASCII || d.kind == Kind::Empty;
+      lineStart_ = taken_;
+      sjis_.reset();
+    }
+    state_ = utf8_ ? State::Copying : State::Decoding;
+  }
+  void partDone() noexcept {
+    taken_ += length_;
+    length_ = sent_ = 0;
+    goesOn_ = !ended_;
+    state_ = State::Reading;
+  }
+
+  ShiftJISDecoder sjis_;
+  std::uint8_t line_[kLine];
+  std::size_t length_ = 0, sent_ = 0;  // bytes held, and of those gone out
+  State state_ = State::Reading;
+  bool ended_ = false;                       // what is held ends its line
+  bool goesOn_ = false;                      // what comes next goes on the line before
+  bool utf8_ = false;                        // the line goes out as it is
+  std::uint64_t lineStart_ = 0, taken_ = 0;  // offsets of the line, and of what is held
+};
+
 }  // namespace
 
 std::unique_ptr<Decoder> createDecoder(Source source, bool roundTrip) noexcept {
@@ -604,9 +723,11 @@ std::unique_ptr<Decoder> createDecoder(Source source, bool roundTrip) noexcept {
     case Source::UTF32LE:
       return std::unique_ptr<Decoder>(new (std::nothrow) UnitDecoder(4, true));
     case Source::UTF32BE:
+      return std::unique_ptr<Decoder>(new (std::nothrow) UnitDecoder(4, false));
+    case Source::Mixed:
       break;
   }
-  return std::unique_ptr<Decoder>(new (std::nothrow) UnitDecoder(4, false));
+  return std::unique_ptr<Decoder>(new (std::nothrow) MixedDecoder(roundTrip));
 }
 
 }  // namespace codepage_guess

@@ -14,7 +14,18 @@
 namespace my {
 inline namespace codepage_guess {
 
-enum class Source : std::uint8_t { ShiftJIS, EUCJP, ISO2022JP, UTF16LE, UTF16BE, UTF32LE, UTF32BE };
+// Mixed: lines of UTF-8 (kept as they are) among lines of Shift_JIS, each
+// line by its own kind.
+enum class Source : std::uint8_t {
+  ShiftJIS,
+  EUCJP,
+  ISO2022JP,
+  UTF16LE,
+  UTF16BE,
+  UTF32LE,
+  UTF32BE,
+  Mixed
+};
 
 // Why bytes were malformed.
 enum class Malformation : std::uint8_t {

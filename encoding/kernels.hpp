@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace my {
 inline namespace codepage_guess {
+
+struct ShiftJISTables;
 
 // What each counter would have counted, had it read the whole input.
 struct CharacterCounts {
@@ -48,6 +51,13 @@ struct Kernels {
   std::uint32_t (*nextUTF8Line)(const std::uint8_t* data, std::uint32_t length,
                                 std::uint32_t from) noexcept;
   ShiftJISLines (*checkShiftJISLines)(const std::uint8_t* data, std::uint32_t length) noexcept;
+  // Decodes Shift_JIS at `data`, a character's start, to UTF-8 by `tables`,
+  // while each character has one (and, with `roundTrip`, encodes back to its
+  // own code), and while 80 bytes of input and 211 of room are left. Returns
+  // the bytes read, a character's end; `written` gets the bytes written.
+  std::size_t (*decodeShiftJIS)(const ShiftJISTables& tables, const std::uint8_t* data,
+                                std::size_t size, std::uint8_t* out, std::size_t room,
+                                bool roundTrip, std::size_t& written) noexcept;
 };
 
 // The fastest kernels this processor runs, chosen once per process.

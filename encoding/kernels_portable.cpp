@@ -13,6 +13,16 @@ class PortableBlock {
  public:
   explicit PortableBlock(const std::uint8_t* bytes) noexcept { std::memcpy(bytes_, bytes, kBlock); }
 
+  static constexpr bool kLooksUpPairs = false;
+  static unsigned lookUpPairs(const ShiftJISTables&, const std::uint8_t*, unsigned, std::uint8_t*,
+                              PackedUTF8) noexcept {
+    return 0;
+  }
+  static void pairIndexes(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
+                          std::uint64_t index[2]) noexcept {
+    pairIndexesFromTables(t, in, pairs, index);
+  }
+
   Mask highBits() const noexcept { return plane(7); }
   Mask continuationBits() const noexcept { return plane(7) & ~plane(6); }
   // Bytes equal to `value`: a byte of the XOR is zero just where they are.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "encoding/block_kernels.hpp"
 
@@ -85,6 +86,16 @@ typename V::Vec utf8Errors(const std::uint8_t* p, bool longForms,
   return V::bitOr(V::bitOr(V::eq(continuation, unreached), overlong), neverInUTF8);
 }
 
+// Whether an instruction set computes where Shift_JIS pairs' characters are.
+template <typename V, typename = void>
+struct ComputesPairIndexes : std::false_type {};
+template <typename V>
+struct ComputesPairIndexes<V, std::void_t<decltype(&V::pairIndexes)>> : std::true_type {};
+template <typename V, typename = void>
+struct LooksUpPairs : std::false_type {};
+template <typename V>
+struct LooksUpPairs<V, std::void_t<decltype(&V::threeBytePairs)>> : std::true_type {};
+
 // A 64-byte block in kPerBlock vectors: the Block of block_kernels.hpp.
 template <typename V>
 class VectorBlock {
@@ -125,6 +136,28 @@ class VectorBlock {
   void store(std::uint8_t* out) const noexcept {
     for (std::uint32_t k = 0; k < kPerBlock; ++k)
       V::store(out + k * V::kWidth, v_[k]);
+  }
+
+  // threeBytePairs(), the instruction set's own way where it has one.
+  static constexpr bool kLooksUpPairs = LooksUpPairs<V>::value;
+
+  static unsigned lookUpPairs(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
+                              std::uint8_t* out, PackedUTF8 refused) noexcept {
+    if constexpr (kLooksUpPairs) {
+      return V::threeBytePairs(t.characters, in, pairs, out, refused);
+    } else {
+      return 0;
+    }
+  }
+
+  // Where eight pairs' characters are: the instruction set's own way.
+  static void pairIndexes(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
+                          std::uint64_t index[2]) noexcept {
+    if constexpr (ComputesPairIndexes<V>::value) {
+      V::pairIndexes(in, pairs, index);
+    } else {
+      pairIndexesFromTables(t, in, pairs, index);
+    }
   }
 
   SJISClasses sjisClasses() const noexcept {

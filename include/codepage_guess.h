@@ -313,9 +313,11 @@ CPG_API void cpg_classifier_free(cpg_classifier* classifier);
  * 5C and 7E as themselves, half-width katakana kept half width, the
  * user-defined codes in the private use area), CPG_KIND_EUC_JP (JIS X 0208,
  * half-width katakana, JIS X 0212, as glibc maps them), CPG_KIND_ISO_2022_JP
- * (ASCII, JIS X 0201 Roman and katakana, JIS X 0208, JIS X 0212) and
+ * (ASCII, JIS X 0201 Roman and katakana, JIS X 0208, JIS X 0212),
  * CPG_KIND_UTF16LE ... CPG_KIND_UTF32BE (a byte order mark at the start is
- * skipped).
+ * skipped), and CPG_KIND_MIXED: each line by its own kind, UTF-8 and ASCII
+ * lines as they are, the others as Shift_JIS (a line is held until its end,
+ * or decided by its first 64 KiB).
  *
  * The input comes in pieces of any size; a character split between pieces is
  * carried over, so any split gives the same output. Each call writes into the

@@ -14,6 +14,8 @@
 
 #include "byte_script.hpp"
 #include "codepage_guess.h"
+#include "encoding/kernels.hpp"
+#include "encoding/shift_jis_tables.hpp"
 #include "test_inputs.hpp"
 
 #if defined(_WIN32)
@@ -160,6 +162,13 @@ const Case kCases[] = {
      "あ\xF0\x9F\x98\x80[none@12:00001100]", "beyond U+10FFFF"},
     {CPG_KIND_UTF32BE, 0, "00 00 D8 00 00 00 00 41 00 00", "[none@0:0000D800]A[cut@8:0000]",
      "a surrogate is no character; an end cut short"},
+    // Mixed lines.
+    {CPG_KIND_MIXED, 0, "E3 81 82 0A 82 A0 0D 0A 41 0A 82 A0", "あ\nあ\r\nA\nあ",
+     "UTF-8 as it is, Shift_JIS decoded, the last line without its newline"},
+    {CPG_KIND_MIXED, 0, "E3 81 82 0A 82 A0 85 40 0A 87 40", "あ\nあ[none@6:8540]\n①",
+     "a code without a character, by its offset in the whole input"},
+    {CPG_KIND_MIXED, CPG_DECODE_ROUND_TRIP, "0A EE E0 0A 82", "\n[elsewhere@1:EEE0]\n[cut@4:82]",
+     "round trips and a lead cut short as Shift_JIS has them"},
 };
 
 TEST(Decoders, DecodeEachCaseAsTheEncodingSays) {
@@ -507,6 +516,61 @@ TEST(Decoders, FastPathsAgreeWithAByteAtATime) {
         ASSERT_EQ(decodeAll(decoder.get(), input, 1), fast) << cpg_kind_name(kind);
         ASSERT_EQ(decodeAll(decoder.get(), input, 0, 17), fast) << cpg_kind_name(kind);
       }
+    }
+  }
+}
+
+// Each instruction set's block decoder against the careful path: it stops at
+// a character's end, before anything it does not decode, and what it wrote is
+// what the careful path writes for the bytes it read.
+TEST(Decoders, BlockKernelsDecodeAsTheCarefulPathDoes) {
+  std::mt19937 random(65001);
+  const Bytes kinds[] = {{0x82, 0xA0}, {0x83, 0x41}, {0x88, 0x9F}, {0xE0, 0x40},
+                         {0x81, 0x40}, {0x84, 0x40}, {0xB1},       {0x41},
+                         {0x0A},       {0xEE, 0xE0}, {0x87, 0x90}, {0xFB, 0xFC},
+                         {0x80},       {0x85, 0x40}, {0x82, 0x0A}, {0x00}};
+  std::vector<Bytes> inputs;
+  for (int k = 0; k < 300; ++k) {
+    Bytes input;
+    // Mostly pairs with runs of ASCII, and now and then something broken.
+    const auto breakage = k % 3 == 0 ? 0 : 1 + random() % 40;
+    while (input.size() < 200 + random() % 600) {
+      const auto pick = random() % 100;
+      const Bytes& piece = pick < 40                                   ? kinds[0]
+                           : pick < 60                                 ? kinds[2 + random() % 3]
+                           : pick < 75                                 ? kinds[4 + random() % 4]
+                           : pick < 90                                 ? Bytes(random() % 40, 'a')
+                           : breakage != 0 && random() % breakage == 0 ? kinds[8 + random() % 8]
+                                                                       : kinds[1];
+      input.insert(input.end(), piece.begin(), piece.end());
+    }
+    inputs.push_back(input);
+  }
+  const my::ShiftJISTables& tables = my::shiftJISTables();
+  for (const my::Kernels* kernels : my::runnableKernels()) {
+    for (const bool roundTrip : {false, true}) {
+      const DecoderPointer careful =
+          decoderFor(CPG_KIND_SHIFT_JIS, roundTrip ? CPG_DECODE_ROUND_TRIP : 0u);
+      std::size_t decodedSomething = 0;
+      for (const Bytes& input : inputs) {
+        for (std::size_t from = 0; from < 3 && from < input.size(); ++from) {
+          std::vector<std::uint8_t> out(3 * input.size() + 256);
+          std::size_t written = 0;
+          const std::size_t read =
+              kernels->decodeShiftJIS(tables, input.data() + from, input.size() - from, out.data(),
+                                      out.size(), roundTrip, written);
+          ASSERT_LE(read, input.size() - from) << kernels->name;
+          // The careful path, a byte at a time so no block is taken, on the
+          // same bytes: the same UTF-8, and no character left half read.
+          const Bytes taken(input.begin() + static_cast<long>(from),
+                            input.begin() + static_cast<long>(from + read));
+          const std::string expected = decodeAll(careful.get(), taken, 1);
+          ASSERT_EQ(std::string(reinterpret_cast<const char*>(out.data()), written), expected)
+              << kernels->name << (roundTrip ? " round trip" : "") << ", read " << read;
+          decodedSomething += read != 0 ? 1 : 0;
+        }
+      }
+      EXPECT_GT(decodedSomething, inputs.size()) << kernels->name << ": the blocks did nothing";
     }
   }
 }

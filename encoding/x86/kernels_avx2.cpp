@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include "encoding/vector_rules.hpp"
+#include "encoding/x86/pair_indexes.hpp"
 
 namespace my {
 inline namespace codepage_guess {
@@ -31,6 +32,28 @@ struct AVX2 {
   static Vec add(Vec a, Vec b) noexcept { return _mm256_add_epi8(a, b); }
   static std::uint32_t topBits(Vec v) noexcept {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+  }
+
+  static void pairIndexes(const std::uint8_t* in, unsigned pairs, std::uint64_t index[2]) noexcept {
+    shiftJISPairIndexes(in, pairs, index);
+  }
+
+  // threeBytePairs() of block_kernels.hpp with one gather for the lookups.
+  static unsigned threeBytePairs(const PackedUTF8* characters, const std::uint8_t* in,
+                                 unsigned pairs, std::uint8_t* out, PackedUTF8 refused) noexcept {
+    const __m256i found =
+        _mm256_i32gather_epi32(reinterpret_cast<const int*>(characters),
+                               _mm256_cvtepu16_epi32(shiftJISPairIndexes(in, pairs)), 4);
+    const __m256i checked =
+        _mm256_and_si256(found, _mm256_set1_epi32(static_cast<int>(0x7F000000u | refused)));
+    const auto right = static_cast<unsigned>(_mm256_movemask_ps(
+        _mm256_castsi256_ps(_mm256_cmpeq_epi32(checked, _mm256_set1_epi32(0x03000000)))));
+    const __m256i packed = _mm256_shuffle_epi8(
+        found, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4,
+                                5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
+    return lowestSetBit((~right & 0xFFu) | (1u << pairs));
   }
 };
 

@@ -1,6 +1,7 @@
 #include <emmintrin.h>
 
 #include "encoding/vector_rules.hpp"
+#include "encoding/x86/pair_indexes.hpp"
 
 namespace my {
 inline namespace codepage_guess {
@@ -30,6 +31,9 @@ struct SSE2 {
   static Vec add(Vec a, Vec b) noexcept { return _mm_add_epi8(a, b); }
   static std::uint32_t topBits(Vec v) noexcept {
     return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+  }
+  static void pairIndexes(const std::uint8_t* in, unsigned pairs, std::uint64_t index[2]) noexcept {
+    shiftJISPairIndexes(in, pairs, index);
   }
 };
 

@@ -1,0 +1,45 @@
+#pragma once
+
+// Where eight Shift_JIS pairs' characters are in ShiftJISTables::characters,
+// computed in lanes of 16 bits. Included by each x86 kernel file, so that each
+// compiles it for its own instruction set.
+
+#include <emmintrin.h>
+
+#include <cstdint>
+
+namespace my {
+inline namespace codepage_guess {
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): see block_kernels.hpp
+
+// `in` holds a lead and a trail `pairs` times (0 to 8), then anything; `index`
+// gets, for each pair, 256 + 188 * row + column, the rows counted from 81 and,
+// from the 31st on, from E0, the columns from 40 and, past 7F, from 41; and 0
+// for the rest; four to a word, from the lowest bits.
+inline __m128i shiftJISPairIndexes(const std::uint8_t* in, unsigned pairs) noexcept {
+  static const std::uint16_t kLanes[16] = {
+      0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0};
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  const __m128i lead = _mm_and_si128(v, _mm_set1_epi16(0xFF));
+  const __m128i trail = _mm_srli_epi16(v, 8);
+  const __m128i row = _mm_sub_epi16(
+      _mm_sub_epi16(lead, _mm_set1_epi16(0x81)),
+      _mm_and_si128(_mm_cmpgt_epi16(lead, _mm_set1_epi16(0x9F)), _mm_set1_epi16(0x40)));
+  const __m128i column = _mm_add_epi16(_mm_sub_epi16(trail, _mm_set1_epi16(0x40)),
+                                       _mm_cmpgt_epi16(trail, _mm_set1_epi16(0x7F)));
+  const __m128i at = _mm_add_epi16(_mm_mullo_epi16(row, _mm_set1_epi16(188)),
+                                   _mm_add_epi16(column, _mm_set1_epi16(256)));
+  const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLanes + 8 - pairs));
+  return _mm_and_si128(at, lanes);
+}
+
+inline void shiftJISPairIndexes(const std::uint8_t* in, unsigned pairs,
+                                std::uint64_t index[2]) noexcept {
+  const __m128i kept = shiftJISPairIndexes(in, pairs);
+  index[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(kept));
+  index[1] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(kept, kept)));
+}
+
+}  // namespace
+}  // namespace codepage_guess
+}  // namespace my
