@@ -332,6 +332,15 @@ class Cat {
   int kind_ = -1;
 };
 
+// Whether a write failed because the reader of a pipe went away: EPIPE, or on
+// Windows, whose C library says EINVAL for a pipe closed at the other end.
+bool readerWentAway(int error) {
+#if defined(_WIN32)
+  if (error == EINVAL) return true;
+#endif
+  return error == EPIPE;
+}
+
 // --from's word for a kind; -1 for none.
 int kindNamed(std::string name) {
   for (char& c : name)
@@ -408,7 +417,7 @@ int main(int argc, char** argv) {
     if (output.failed()) {
       // A reader that went away (less quit, head had enough) is no failure to
       // speak of, but the status says the output was cut.
-      if (output.error() != EPIPE)
+      if (!readerWentAway(output.error()))
         std::fprintf(stderr, "codepage-cat: write error: %s\n", std::strerror(output.error()));
       return trees::kSomethingFailed;
     }

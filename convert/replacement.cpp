@@ -127,9 +127,16 @@ Replacement::Outcome Replacement::commit(const trees::InputFile&, const trees::F
     DeleteFileW(temporary.c_str());
     return changed ? Outcome::LeftAlone : Outcome::Failed;
   }
-  // ReplaceFileW keeps the original's attributes, security and streams.
-  if (!ReplaceFileW(original_->path.c_str(), temporary.c_str(), nullptr,
-                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+  // ReplaceFileW keeps the original's attributes, security and streams. It
+  // takes full paths with Windows' own separators (a name given as
+  // "folder/file" is refused as an invalid directory name).
+  std::error_code ignored;
+  const std::filesystem::path target =
+      std::filesystem::absolute(original_->path, ignored).make_preferred();
+  const std::filesystem::path replacement =
+      std::filesystem::absolute(temporary, ignored).make_preferred();
+  if (!ReplaceFileW(target.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                    nullptr, nullptr)) {
     why = trees::lastErrorMessage();
     DeleteFileW(temporary.c_str());
     return Outcome::Failed;
