@@ -5,6 +5,9 @@
 
 namespace my {
 inline namespace codepage_guess {
+// Internal linkage: the kernels of each instruction set include this, and an
+// inline function left out of line there must not serve the other callers.
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces)
 
 // Eight bytes from any address, the first in the lowest bits.
 inline std::uint64_t loadLittleEndian64(const std::uint8_t* p) noexcept {
@@ -43,5 +46,6 @@ inline void storeLittleEndian64(std::uint8_t* p, std::uint64_t word) noexcept {
 #endif
 }
 
+}  // namespace
 }  // namespace codepage_guess
 }  // namespace my

@@ -15,7 +15,8 @@ inline namespace codepage_guess {
 using PackedUTF8 = std::uint32_t;
 constexpr PackedUTF8 kEncodedElsewhere = 0x80000000u;
 
-inline std::uint32_t packedLength(PackedUTF8 p) noexcept {
+// Static: the kernels of each instruction set include this.
+static inline std::uint32_t packedLength(PackedUTF8 p) noexcept {
   return (p >> 24) & 7;
 }
 
