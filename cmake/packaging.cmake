@@ -59,6 +59,30 @@ foreach(vim_dir IN LISTS vim_dirs)
     COMPONENT tool)
 endforeach()
 install(FILES editors/emacs/codepage-guess.el DESTINATION ${emacs_dir} COMPONENT tool)
+# Where Emacs is installed (as the Debian package's build needs it), the
+# package is byte-compiled, warnings failing the build, and its autoloads are
+# generated, for the start-up file to load.
+if(NOT WIN32)
+  find_program(EMACS_PROGRAM emacs)
+  if(EMACS_PROGRAM)
+    set(emacs_build ${CMAKE_CURRENT_BINARY_DIR}/emacs)
+    add_custom_command(
+      OUTPUT ${emacs_build}/codepage-guess.elc ${emacs_build}/codepage-guess-autoloads.el
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${emacs_build}
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/editors/emacs/codepage-guess.el
+              ${emacs_build}/codepage-guess.el
+      COMMAND ${EMACS_PROGRAM} --batch -Q -l ${PROJECT_SOURCE_DIR}/editors/emacs/make-autoloads.el
+              ${emacs_build}
+      DEPENDS editors/emacs/codepage-guess.el editors/emacs/make-autoloads.el
+      VERBATIM)
+    add_custom_target(emacs_package ALL
+      DEPENDS ${emacs_build}/codepage-guess.elc ${emacs_build}/codepage-guess-autoloads.el)
+    install(FILES ${emacs_build}/codepage-guess.elc ${emacs_build}/codepage-guess-autoloads.el
+      DESTINATION ${emacs_dir} COMPONENT tool)
+  else()
+    message(STATUS "No Emacs: codepage-guess.el is installed without its autoloads")
+  endif()
+endif()
 if(CODEPAGE_GUESS_DEBIAN)
   install(FILES editors/emacs/50codepage-guess.el DESTINATION /etc/emacs/site-start.d
     COMPONENT tool)

@@ -11,13 +11,16 @@ under STAGE/usr/share/emacs/site-lisp and its start-up file under
 STAGE/etc/emacs/site-start.d.
 
 For every file of a generated tree and every editor: the encoding the buffer
-gets is the one the plug-ins' rule gives (the tool says UTF-8: UTF-8; it says
-Shift_JIS: CP932, unless the file is valid UTF-8; otherwise what the editor
-does without the plug-in), the text read is the expected text (the buffer
-written out as UTF-8 equals the UTF-8 original), and saving without changes
-writes back exactly the original bytes. Set SHOW_DEFAULTS=1 to print how the
-editors do without the plug-ins.
+gets is the one the plug-ins' rule gives (what codepage-scan says the file is:
+UTF-8, Shift_JIS as CP932, EUC-JP, ISO-2022-JP, UTF-16; otherwise what the
+editor does without the plug-in), the text read is the expected text (the
+buffer written out as UTF-8 equals the UTF-8 original), and saving without
+changes writes back exactly the original bytes. Then the set-ups Japanese
+users have: their own 'fileencodings' and file-coding-system-alist, links,
+:read, nested reads, declarations Emacs reads. Set SHOW_DEFAULTS=1 to print
+how the editors do without the plug-ins.
 """
+import json
 import os
 import shutil
 import subprocess
@@ -54,7 +57,15 @@ TREE = {
     "latin1.txt": "Ça coûte très cher\n".encode("latin-1"),  # valid Shift_JIS, as it happens
     "undecided.txt": b"caf\xe9\n",  # the E9 waits for a trail in both readings
     "empty.txt": b"",  # the tool fails: no bytes
+    "eucjp_text.txt": "\n".join(JAPANESE.splitlines()[:6]).encode("euc_jp") + b"\n",
+    "iso2022jp_text.txt": "\n".join(JAPANESE.splitlines()[:6]).encode("iso2022_jp") + b"\n",
+    "utf16_text.txt": b"\xff\xfe" + JAPANESE.encode("utf-16-le"),
+    "mixed_lines.txt": cp932(JAPANESE.splitlines()[2] + "\n") + "// 更新しました\n".encode() +
+                       cp932(JAPANESE.splitlines()[4] + "\n"),
 }
+# How each editor names what the rule asks for.
+NAMES = {"vim": {"utf-16le": "utf-16le"}, "nvim": {"utf-16le": "utf-16le"},
+         "emacs": {"utf-16le": "utf-16le-with-signature"}}
 
 
 def is_utf8(data):
@@ -65,16 +76,18 @@ def is_utf8(data):
         return False
 
 
+def kind_of(path):
+    """What codepage-scan says the file is."""
+    result = subprocess.run([os.path.join(STAGE, "usr/bin/codepage-scan"), "--json", path],
+                            capture_output=True)
+    return json.loads(result.stdout.decode()).get("kind")
+
+
 def expected_encoding(path, data):
-    """The plug-ins' rule: the tool says UTF-8, UTF-8; it says Shift_JIS,
-    CP932 unless the file is valid UTF-8; otherwise None, the editor's own
-    choice."""
-    verdict = tool_verdict(path)
-    if verdict == "code.page=65001":
-        return "utf-8"
-    if verdict == "code.page=932":
-        return "utf-8" if is_utf8(data) else "cp932"
-    return None
+    """The plug-ins' rule: the encoding of what codepage-scan says the file
+    is, or None where it is none of those (the editor's own choice)."""
+    return {"utf-8": "utf-8", "shift_jis": "cp932", "mixed": "cp932", "euc-jp": "euc-jp",
+            "iso-2022-jp": "iso-2022-jp", "utf-16le": "utf-16le"}.get(kind_of(path))
 
 
 def tool_verdict(path):
@@ -114,11 +127,12 @@ def open_in(editor, path, report, utf8_copy, plugin=True, command=None):
           {f'(setq codepage-guess-command "{command}")' if command else ""}
           (let ((start (float-time)))
             (find-file "{path}")
-            (write-region (format "%s\\n%s\\n%f\\n"
-                                  (coding-system-base buffer-file-coding-system)
-                                  (coding-system-eol-type buffer-file-coding-system)
-                                  (- (float-time) start))
-                          nil "{report}"))
+            (let ((coding-system-for-write 'utf-8-unix))
+              (write-region (format "%s\\n%s\\n%f\\n"
+                                    (coding-system-base buffer-file-coding-system)
+                                    (coding-system-eol-type buffer-file-coding-system)
+                                    (- (float-time) start))
+                            nil "{report}")))
           (let ((coding-system-for-write
                  (coding-system-change-text-conversion buffer-file-coding-system 'utf-8)))
             (write-region nil nil "{utf8_copy}"))
@@ -130,7 +144,9 @@ def open_in(editor, path, report, utf8_copy, plugin=True, command=None):
         raise AssertionError(f"{editor} failed on {path}: {result.stderr.decode()[-800:]}")
     with open(report, encoding="utf-8") as f:
         lines = f.read().splitlines()
-    name = {"japanese-cp932": "cp932", "utf-8": "utf-8", "prefer-utf-8": "utf-8"}.get(lines[0], lines[0])
+    name = {"japanese-cp932": "cp932", "utf-8": "utf-8", "prefer-utf-8": "utf-8",
+            "japanese-iso-8bit": "euc-jp", "iso-2022-jp": "iso-2022-jp",
+            "utf-16le-with-signature": "utf-16le"}.get(lines[0], lines[0])
     return name, float(lines[-1])
 
 
@@ -169,10 +185,16 @@ class Editors(unittest.TestCase):
                         self.assertEqual((encoding, as_utf8), plain[:2])
                         continue
                     self.assertEqual(encoding, expected)
-                    text = data.decode("cp932" if expected == "cp932" else "utf-8")
                     if expected == "cp932":  # Windows' mapping, as iconv has it
                         text = subprocess.run(["iconv", "-f", "CP932", "-t", "UTF-8"], input=data,
                                               capture_output=True, check=True).stdout.decode()
+                    elif name == "mixed_lines.txt":
+                        continue  # its UTF-8 line reads as CP932: the whole file has one encoding
+                    else:
+                        text = data.decode({"euc-jp": "euc_jp", "iso-2022-jp": "iso2022_jp",
+                                            "utf-16le": "utf-16"}.get(expected, "utf-8"))
+                    if expected == "utf-16le":  # the mark goes out as UTF-8's
+                        as_utf8 = as_utf8[3:] if as_utf8.startswith(b"\xef\xbb\xbf") else as_utf8
                     self.assertEqual(as_utf8.decode("utf-8"), text)
         if os.environ.get("SHOW_DEFAULTS"):
             print("\n| file | tool | " + " | ".join(f"{e}, default | {e}, plug-in" for e in EDITORS) + " |")
@@ -241,6 +263,175 @@ class Editors(unittest.TestCase):
             plain = sorted(self.run_editor(editor, "t.txt", data, plugin=False)[3] for _ in range(9))[4]
             print(f"\n{editor}: :edit of a 1 KiB Shift_JIS file takes {plugged * 1000:.1f} ms with the "
                   f"plug-in, {plain * 1000:.1f} ms without (medians of 9)")
+
+
+def environment(home):
+    return dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", HOME=home,
+                PATH=os.path.join(STAGE, "usr/bin") + os.pathsep + os.environ["PATH"])
+
+
+def run_vim(editor, home, setup, actions, report):
+    """Runs Vim or Neovim headless with the package installed, `setup` before
+    the plug-in loads (a user's vimrc), then `actions`; returns the lines the
+    actions wrote into `report`."""
+    root = os.path.join(STAGE, "usr/share/vim/vimfiles" if editor == "vim" else "usr/share/nvim/site")
+    argv = ([editor, "-N", "-u", "NONE", "-i", "NONE", "-n", "-es"] if editor == "vim" else
+            [editor, "--headless", "-u", "NONE", "-i", "NONE", "-n"])
+    argv += [a for line in setup for a in ("--cmd", line)]
+    argv += ["--cmd", f"set packpath^={root}", "--cmd", "packadd codepage-guess"]
+    argv += [a for line in actions for a in ("-c", line)] + ["-c", "qall!"]
+    result = subprocess.run(argv, env=environment(home), capture_output=True, timeout=120)
+    if result.returncode != 0 or not os.path.exists(report):
+        raise AssertionError(f"{editor}: status {result.returncode}: {result.stderr.decode()[-800:]}")
+    with open(report, encoding="utf-8") as f:
+        return f.read().splitlines()
+
+
+def run_emacs(home, program, command=None):
+    """Runs Emacs in batch with the package as installed (its start-up file
+    and autoloads); returns what `program` printed."""
+    lisp = os.path.join(STAGE, "usr/share/emacs/site-lisp")
+    startup = os.path.join(STAGE, "etc/emacs/site-start.d/50codepage-guess.el")
+    argv = ["emacs", "--batch", "-Q", "-L", lisp, "-l", startup]
+    if command:
+        argv += ["--eval", f'(setq codepage-guess-command "{command}" '
+                           f'codepage-guess-scan-command "{command}-scan")']
+    result = subprocess.run(argv + ["--eval", program], env=environment(home),
+                            capture_output=True, timeout=120)
+    if result.returncode != 0:
+        raise AssertionError(f"emacs: {result.stderr.decode()[-800:]}")
+    return result.stdout.decode()
+
+
+# The list Japanese users set in their vimrc.
+JAPANESE_FILEENCODINGS = "ucs-bom,utf-8,euc-jp,cp932,latin1"
+
+
+class UsersSetUps(unittest.TestCase):
+    """The plug-ins inside the configurations Japanese users have."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="codepage_setups_")
+        self.addCleanup(shutil.rmtree, self.work)
+
+    def put(self, name, data):
+        path = os.path.join(self.work, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_vim_keeps_the_users_fileencodings_behind_what_the_file_is(self):
+        # None: as the editor opens it without the plug-in, with the same list.
+        files = {"euc.txt": ("eucjp_text.txt", "euc-jp"), "sjis.txt": ("sjis_text.txt", "cp932"),
+                 "utf8.txt": ("utf8_text.txt", "utf-8"), "latin1.txt": ("latin1.txt", None),
+                 "damaged.txt": (None, None)}
+        for name, (source, _) in files.items():
+            # UTF-8 with one bad byte: the tool says UTF-8, which cannot read it.
+            self.put(name, TREE[source] if source else JAPANESE.encode() + b"\xff\n")
+        for editor in ("vim", "nvim"):
+            for name, (_, expected) in files.items():
+                with self.subTest(editor=editor, file=name):
+                    report = os.path.join(self.work, f"{editor}-{name}.report")
+                    actions = [f"edit {os.path.join(self.work, name)}",
+                               f"call writefile([&fileencoding, &fileencodings, &readonly, "
+                               f"&modifiable], '{report}')"]
+                    lines = run_vim(editor, self.work, [f"set fileencodings={JAPANESE_FILEENCODINGS}"],
+                                    actions, report)
+                    if expected is None:
+                        expected = run_vim(editor, self.work,
+                                           [f"set fileencodings={JAPANESE_FILEENCODINGS}",
+                                            "let g:codepage_guess_enabled = 0"], actions, report)[0]
+                    self.assertEqual(lines[0], expected)
+                    self.assertEqual(lines[1], JAPANESE_FILEENCODINGS, "the user's list was not put back")
+                    self.assertEqual(lines[2:], ["0", "1"], "the buffer opened read-only")
+
+    def test_vim_follows_links_covers_read_and_nested_reads(self):
+        target = self.put("sjis.txt", TREE["sjis_text.txt"])
+        link = os.path.join(self.work, "link.txt")
+        os.symlink(target, link)
+        self.put("euc.txt", TREE["eucjp_text.txt"])
+        expected = subprocess.run(["iconv", "-f", "CP932", "-t", "UTF-8"], input=TREE["sjis_text.txt"],
+                                  capture_output=True, check=True).stdout.decode().splitlines()
+        for editor in ("vim", "nvim"):
+            with self.subTest(editor=editor, case="link"):
+                report = os.path.join(self.work, f"{editor}-link.report")
+                lines = run_vim(editor, self.work, [], [f"edit {link}",
+                                f"call writefile([&fileencoding], '{report}')"], report)
+                self.assertEqual(lines, ["cp932"])
+            with self.subTest(editor=editor, case=":read"):
+                report = os.path.join(self.work, f"{editor}-read.report")
+                # Vim's own list, which reads Shift_JIS as Latin-1.
+                lines = run_vim(editor, self.work, ["let g:before = &fileencodings"],
+                                ["enew", f"read {target}",
+                                 f"call writefile(getline(1, '$') + [&fileencodings ==# g:before], "
+                                 f"'{report}')"], report)
+                # The file's lines, after the new buffer's empty one where it keeps it.
+                self.assertEqual(lines[-1 - len(expected):-1], expected)
+                self.assertEqual(lines[-1], "1", "the list was not put back")
+            with self.subTest(editor=editor, case="nested"):
+                # A user's autocommand that opens a second file while the first
+                # is read: each read gets its encoding, and the list comes back.
+                report = os.path.join(self.work, f"{editor}-nested.report")
+                lines = run_vim(editor, self.work,
+                                [f"set fileencodings={JAPANESE_FILEENCODINGS}",
+                                 f"autocmd BufReadPost sjis.txt ++nested split {self.work}/euc.txt"],
+                                [f"edit {target}",
+                                 f"call writefile([getbufvar('sjis.txt', '&fileencoding'), "
+                                 f"getbufvar('euc.txt', '&fileencoding'), &fileencodings], '{report}')"],
+                                report)
+                self.assertEqual(lines, ["cp932", "euc-jp", JAPANESE_FILEENCODINGS])
+
+    def test_emacs_leaves_the_choice_to_what_decides_before_it(self):
+        po = self.put("ja.po", 'msgid ""\nmsgstr ""\n"Content-Type: text/plain; charset=EUC-JP\\n"\n\n'
+                      'msgid "File"\nmsgstr "ファイル"\n'.encode("euc_jp"))
+        tex = self.put("latin.tex", "\\documentclass{article}\n\\usepackage[latin1]{inputenc}\n"
+                       "\\begin{document}Ça coûte très cher.\\end{document}\n".encode("latin-1"))
+        sjis_named = self.put("notes.sjis", TREE["eucjp_text.txt"])  # the user's alist says EUC-JP
+        euc = self.put("euc.txt", TREE["eucjp_text.txt"])
+        iso = self.put("mail.txt", TREE["iso2022jp_text.txt"])
+        utf16 = self.put("win.txt", TREE["utf16_text.txt"])
+        sjis = self.put("sjis.txt", TREE["sjis_text.txt"])
+        visits = "".join(f'(find-file "{path}") (princ (format "%s\\n" (coding-system-base '
+                         f'buffer-file-coding-system)))' for path in (po, tex, sjis_named, euc, iso,
+                                                                      utf16, sjis))
+        out = run_emacs(self.work, f"""(progn
+          (add-to-list 'file-coding-system-alist '("\\\\.sjis\\\\'" . euc-jp))
+          (codepage-guess-mode 1)
+          {visits})""")
+        self.assertEqual(out.split(), ["japanese-iso-8bit", "iso-latin-1", "japanese-iso-8bit",
+                                       "japanese-iso-8bit", "iso-2022-jp", "utf-16le-with-signature",
+                                       "japanese-cp932"])
+
+    def test_emacs_runs_the_scan_only_for_a_visited_file(self):
+        log = os.path.join(self.work, "runs.log")
+        wrapper = os.path.join(self.work, "codepage-guess")
+        for name, real in (("codepage-guess", "codepage-guess"), ("codepage-guess-scan", "codepage-scan")):
+            path = os.path.join(self.work, name)
+            with open(path, "w") as f:
+                f.write(f'#!/bin/sh\necho "{name} $*" >> {log}\n'
+                        f'exec {os.path.join(STAGE, "usr/bin", real)} "$@"\n')
+            os.chmod(path, 0o755)
+        lisp = self.put("helper.el", b'(defvar helper-loaded t)\n;; \x82\xa0 in Shift_JIS\n')
+        text = self.put("data.txt", TREE["sjis_text.txt"])
+        self.put(".dir-locals.el", b"((nil . ((fill-column . 70))))\n")
+        out = run_emacs(self.work, f"""(progn
+          (codepage-guess-mode 1)
+          (load "{lisp}" nil t)
+          (with-temp-buffer (insert-file-contents "{text}"))
+          (princ (if (file-exists-p "{log}") "ran" "none"))
+          (find-file "{text}")
+          (princ (format " %s" (coding-system-base buffer-file-coding-system))))""", command=wrapper)
+        self.assertEqual(out, "none japanese-cp932")
+        with open(log) as f:
+            self.assertEqual(len(f.read().splitlines()), 1, "one process for one visit")
+
+    def test_emacs_package_is_byte_compiled_with_generated_autoloads(self):
+        lisp = os.path.join(STAGE, "usr/share/emacs/site-lisp")
+        self.assertTrue(os.path.exists(os.path.join(lisp, "codepage-guess.elc")))
+        out = run_emacs(self.work, """(princ (list (autoloadp (symbol-function 'codepage-guess-mode))
+                                              (autoloadp (symbol-function 'codepage-guess-explain))
+                                              (featurep 'codepage-guess)))""")
+        self.assertEqual(out, "(t t nil)", "the start-up file loads the package itself")
 
 
 if __name__ == "__main__":
