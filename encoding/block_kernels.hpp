@@ -14,6 +14,10 @@
 
 #include "encoding/ascii_run.hpp"
 #include "encoding/byte_load.hpp"
+#if defined(CODEPAGE_GUESS_COMPACT)
+#include "encoding/counter_sjis.hpp"
+#include "encoding/counter_utf8.hpp"
+#endif
 #include "encoding/kernels.hpp"
 #include "encoding/shift_jis_tables.hpp"
 
@@ -723,6 +727,20 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
   return s + (pairing.leadPending() ? 1 : 0);
 }
 
+#if defined(CODEPAGE_GUESS_COMPACT)
+// What countCharacters() gives, from the byte counters: the way a build made
+// small counts.
+inline void countCharactersByteByByte(const std::uint8_t* data, std::uint32_t length,
+                                      CharacterCounts& counts) noexcept {
+  CounterUTF8 utf8;
+  utf8.digest(data, length);
+  CounterSJIS sjis;
+  sjis.digest(data, length);
+  std::memcpy(counts.utf8, utf8.counts, sizeof counts.utf8);
+  std::memcpy(counts.sjis, sjis.counts, sizeof counts.sjis);
+}
+#endif
+
 // A Block gives a 64-byte block's bit planes, its top bits alone (ASCII
 // blocks end there), a copy of its bytes as it read them, and its Shift_JIS
 // classes; it reads each byte of the input once. The UTF-8
@@ -733,8 +751,18 @@ constexpr Kernels kernelsFor(
     bool (*utf8Validator)(const std::uint8_t*, std::uint32_t) noexcept = isErrorFreeUTF8<Block>,
     UTF8Check (*strictUTF8)(const std::uint8_t*,
                             std::uint32_t) noexcept = checkUTF8Strictly<Block>) noexcept {
+#if defined(CODEPAGE_GUESS_COMPACT)
+  // The WebAssembly build: the validators, the byte counters themselves for
+  // the histograms (the reference path carries them anyway), and nothing
+  // the classifier's own readings or TextDecoder do.
+  static_cast<void>(strictUTF8);
+  return Kernels{
+      name,    utf8Validator, isErrorFreeSJIS<Block>, countCharactersByteByByte, nullptr, nullptr,
+      nullptr, nullptr};
+#else
   return Kernels{name,       utf8Validator,       isErrorFreeSJIS<Block>,    countCharacters<Block>,
                  strictUTF8, nextUTF8Line<Block>, checkShiftJISLines<Block>, decodeShiftJIS<Block>};
+#endif
 }
 
 }  // namespace

@@ -11,6 +11,12 @@
 
 namespace my {
 inline namespace codepage_guess {
+
+#if defined(CODEPAGE_GUESS_COMPACT)
+constexpr bool kCompact = true;
+#else
+constexpr bool kCompact = false;
+#endif
 namespace {
 
 constexpr bool isAsciiLetter(std::uint8_t b) noexcept {
@@ -374,8 +380,9 @@ void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
   }
   while (size != 0) {
     // The complete lines of a piece go through the kernels, when the
-    // readings between lines are all the classifier still needs.
-    if (atLineStart_ && canTakeLines()) {
+    // readings between lines are all the classifier still needs (in a build
+    // made small, which has none of those kernels, every byte is read).
+    if (!kCompact && atLineStart_ && canTakeLines()) {
       const std::size_t span = std::min<std::size_t>(size, std::size_t{1} << 30);
       const auto back = std::find(std::reverse_iterator<const std::uint8_t*>(data + span),
                                   std::reverse_iterator<const std::uint8_t*>(data), '\n');
@@ -495,7 +502,9 @@ std::size_t Classifier::asciiRunAt(const std::uint8_t* data, std::size_t size) c
     return 0;
   // NUL bytes matter in the first kBinaryWindow bytes.
   if (fed_ < kBinaryWindow &&
-      std::memchr(data, 0, std::min<std::size_t>(run, kBinaryWindow - fed_)) != nullptr)
+      std::memchr(data, 0,
+                  std::min<std::size_t>(run, static_cast<std::size_t>(kBinaryWindow - fed_))) !=
+          nullptr)
     return 0;
   return run;
 }

@@ -125,6 +125,10 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
     found.decision = decideEncoding(candidateEncodings(), data, length);
     return found;
   };
+#if defined(CODEPAGE_GUESS_COMPACT)
+  // A build made small (WebAssembly) has none of the fast paths' kernels.
+  return reference();
+#endif
   const bool whole = extent == Extent::Whole;
   Description d;
   const ByteOrderMark mark = byteOrderMarkOf(data, length);

@@ -32,7 +32,9 @@ struct ShiftJISLines {
   std::uint32_t utf8Line;
 };
 
-// One instruction set's versions of the block-parallel routines. Each gives
+// One instruction set's versions of the block-parallel routines; in a build
+// made small (CODEPAGE_GUESS_COMPACT, the WebAssembly modules) only the
+// first four, the others null. Each gives
 // exactly what the byte counters (CounterUTF8, CounterSJIS) give on the same
 // input, read as a whole.
 struct Kernels {

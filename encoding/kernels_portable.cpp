@@ -13,7 +13,7 @@ class PortableBlock {
  public:
   explicit PortableBlock(const std::uint8_t* bytes) noexcept { std::memcpy(bytes_, bytes, kBlock); }
 
-  static constexpr bool kLooksUpPairs = false;
+  [[maybe_unused]] static constexpr bool kLooksUpPairs = false;
   static unsigned lookUpPairs(const ShiftJISTables&, const std::uint8_t*, unsigned, std::uint8_t*,
                               PackedUTF8) noexcept {
     return 0;

@@ -139,7 +139,7 @@ class VectorBlock {
   }
 
   // threeBytePairs(), the instruction set's own way where it has one.
-  static constexpr bool kLooksUpPairs = LooksUpPairs<V>::value;
+  [[maybe_unused]] static constexpr bool kLooksUpPairs = LooksUpPairs<V>::value;
 
   static unsigned lookUpPairs(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
                               std::uint8_t* out, PackedUTF8 refused) noexcept {

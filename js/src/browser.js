@@ -10,6 +10,6 @@ const exports = await instantiate(async (name) => {
   return response.arrayBuffer();
 });
 
-export const { guess, explain, codec, GuessStream, guessStream } = api(exports);
+export const { guess, explain, codec, describe, GuessStream, guessStream } = api(exports);
 export { INPUT_LIMIT };
 export const simd = exports.simd;

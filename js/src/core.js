@@ -6,22 +6,50 @@
 export const INPUT_LIMIT = 1048576;
 
 const RULES = ['undecided', 'only_error_free', 'best_score'];
+// cpg_kind, in its order: the names codepage-scan's JSON gives.
+const KINDS = ['empty', 'ascii', 'utf-8', 'utf-16le', 'utf-16be', 'utf-32le', 'utf-32be', 'shift_jis',
+               'euc-jp', 'iso-2022-jp', 'mixed', 'binary', 'unknown'];
+
+// A pause that lets the event loop run timers and I/O, taken once some time
+// has passed since the last one: a loop of awaits alone runs only microtasks.
+function pauser() {
+  const now = () => globalThis.performance?.now?.() ?? Date.now();
+  let last = now();
+  const macrotask = typeof globalThis.setImmediate === 'function'
+    ? () => new Promise((resolve) => globalThis.setImmediate(resolve))
+    : () => new Promise((resolve) => globalThis.setTimeout(resolve, 0));
+  return async () => {
+    if (now() - last < 8) return;
+    await macrotask();
+    last = now();
+  };
+}
 const CODECS = { 65001: 'utf-8', 932: 'shift_jis' };
 
-/** The bytes of a Uint8Array (a Node Buffer is one) or an ArrayBuffer. */
+const tagOf = (value) => Object.prototype.toString.call(value);
+
+/**
+ * The bytes of a Uint8Array (a Node Buffer is one) or an ArrayBuffer, from
+ * this realm or another (a vm context, an iframe): known by their tag, not by
+ * this realm's constructors.
+ */
 function bytesOf(input, name) {
   let view;
-  if (input instanceof Uint8Array) {
+  if (ArrayBuffer.isView(input) && tagOf(input) === '[object Uint8Array]') {
     view = input;
-  } else if (input instanceof ArrayBuffer) {
+  } else if (tagOf(input) === '[object ArrayBuffer]') {
     view = input;
+  } else if (typeof input === 'string') {
+    throw new TypeError(`${name}: expected bytes, got a string: its encoding is already gone ` +
+                        '(read the file or open the stream without one)');
   } else {
-    throw new TypeError(`${name}: expected a Uint8Array, Buffer or ArrayBuffer, got ${describe(input)}`);
+    throw new TypeError(`${name}: expected a Uint8Array, Buffer or ArrayBuffer, got ${describeValue(input)}`);
   }
-  const buffer = view instanceof ArrayBuffer ? view : view.buffer;
+  const isBuffer = tagOf(view) === '[object ArrayBuffer]';
+  const buffer = isBuffer ? view : view.buffer;
   // A detached buffer reads as empty: refuse it rather than answer for no bytes.
   if (isDetached(buffer)) throw new TypeError(`${name}: the buffer is detached`);
-  return view instanceof ArrayBuffer ? new Uint8Array(view) : view;
+  return isBuffer ? new Uint8Array(view) : view;
 }
 
 function isDetached(buffer) {
@@ -35,7 +63,7 @@ function isDetached(buffer) {
   }
 }
 
-function describe(value) {
+function describeValue(value) {
   if (value === null) return 'null';
   if (typeof value !== 'object') return typeof value;
   return value.constructor?.name ?? 'an object';
@@ -88,6 +116,11 @@ export function api(exports) {
     #bytes = new Uint8Array(0);
     #size = 0;
 
+    /** Bytes kept so far: at most INPUT_LIMIT. */
+    get size() {
+      return this.#size;
+    }
+
     feed(piece) {
       const bytes = bytesOf(piece, 'feed');
       const taken = Math.min(bytes.length, INPUT_LIMIT - this.#size);
@@ -113,14 +146,88 @@ export function api(exports) {
     }
   }
 
-  /** The verdict on a stream of pieces (a ReadableStream, a Node stream, any async iterable). */
+  /**
+   * The verdict on a stream of pieces (a ReadableStream, a Node stream, any
+   * async or sync iterable): it stops pulling once INPUT_LIMIT bytes are in,
+   * and closes the source (cancel() on a reader, return() on an iterator, which
+   * destroys a Node stream); it yields to the event loop now and then, so that
+   * an endless source of small pieces starves nothing.
+   */
   async function guessStream(source) {
     const stream = new GuessStream();
-    for await (const piece of source) {
-      stream.feed(typeof piece === 'string' ? new TextEncoder().encode(piece) : piece);
+    const take = (piece) => {
+      if (typeof piece === 'string') {
+        throw new TypeError('guessStream: the stream gave a string: its encoding is already gone ' +
+                            '(open it without one)');
+      }
+      stream.feed(piece);
+      return stream.size >= INPUT_LIMIT;
+    };
+    const pause = pauser();
+    if (source !== null && typeof source === 'object' && typeof source.getReader === 'function' &&
+        !(Symbol.asyncIterator in source)) {
+      // A ReadableStream of an engine without async iteration of streams.
+      const reader = source.getReader();
+      let finished = false;
+      try {
+        for (;;) {
+          const { done, value } = await reader.read();
+          if (done) {
+            finished = true;
+            break;
+          }
+          if (take(value)) break;
+          await pause();
+        }
+      } finally {
+        if (!finished) await reader.cancel();
+        reader.releaseLock();
+      }
+      return stream.guess();
+    }
+    const iterator = source?.[Symbol.asyncIterator]?.() ?? source?.[Symbol.iterator]?.();
+    if (iterator === undefined) {
+      throw new TypeError(`guessStream: expected a stream or an iterable, got ${describeValue(source)}`);
+    }
+    let finished = false;
+    try {
+      for (;;) {
+        const { done, value } = await iterator.next();
+        if (done) {
+          finished = true;
+          break;
+        }
+        if (take(await value)) break;
+        await pause();
+      }
+    } finally {
+      if (!finished) await iterator.return?.();
     }
     return stream.guess();
   }
 
-  return { guess, explain, codec, GuessStream, guessStream };
+  function describe(input) {
+    const bytes = bytesOf(input, 'describe');
+    const address = exports.describe(load(bytes), bytes.length > INPUT_LIMIT ? 1 : 0);
+    // The C structure cpg_description: size, flags, kind, code page, rule, bom,
+    // ambiguous, reserved, then 64-bit bytes examined, UTF-8 line, Shift_JIS line.
+    const view = new DataView(memory.buffer, address, 64);
+    const description = {
+      kind: KINDS[view.getUint32(8, true)] ?? 'unknown',
+      bom: view.getUint32(20, true) !== 0,
+      ambiguous: view.getUint32(24, true) !== 0,
+      code_page: view.getInt32(12, true) || null,
+      rule: RULES[view.getUint32(16, true)] ?? 'undecided',
+    };
+    if (description.kind === 'empty') description.rule = 'empty';
+    // The lines where mixed text changes, where there are any, as the scan
+    // gives them.
+    const utf8Line = Number(view.getBigUint64(40, true));
+    const sjisLine = Number(view.getBigUint64(48, true));
+    if (utf8Line !== 0) description.utf8_line = utf8Line;
+    if (sjisLine !== 0) description.sjis_line = sjisLine;
+    return description;
+  }
+
+  return { guess, explain, codec, describe, GuessStream, guessStream };
 }

@@ -9,9 +9,24 @@ const SIMD_PROBE = new Uint8Array([
   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 11,
 ]);
 
-export async function instantiate(read) {
-  const simd = WebAssembly.validate(SIMD_PROBE);
-  const bytes = await read(simd ? 'codepage_guess_simd.wasm' : 'codepage_guess.wasm');
-  const { instance } = await WebAssembly.instantiate(bytes, {});
+/** Whether this engine runs the SIMD build. */
+export function runsSimd() {
+  return WebAssembly.validate(SIMD_PROBE);
+}
+
+/** The file name of the module this engine runs best. */
+export function moduleName() {
+  return runsSimd() ? 'codepage_guess_simd.wasm' : 'codepage_guess.wasm';
+}
+
+/** The module's exports, with `simd` saying which build they are. */
+export function withFlavour(instance, simd) {
   return Object.assign(Object.create(null), instance.exports, { simd });
+}
+
+export async function instantiate(read) {
+  const simd = runsSimd();
+  const bytes = await read(moduleName());
+  const { instance } = await WebAssembly.instantiate(bytes, {});
+  return withFlavour(instance, simd);
 }

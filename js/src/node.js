@@ -7,6 +7,6 @@ import { instantiate } from './load.js';
 
 const exports = await instantiate((name) => readFile(new URL(`../dist/${name}`, import.meta.url)));
 
-export const { guess, explain, codec, GuessStream, guessStream } = api(exports);
+export const { guess, explain, codec, describe, GuessStream, guessStream } = api(exports);
 export { INPUT_LIMIT };
 export const simd = exports.simd;

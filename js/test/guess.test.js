@@ -11,8 +11,14 @@ import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { after, describe, test } from 'node:test';
 
-import { codec, explain, guess, guessStream, GuessStream, INPUT_LIMIT, simd } from 'codepage-guess';
+import { createReadStream } from 'node:fs';
+import { Readable } from 'node:stream';
+import vm from 'node:vm';
+
+import { codec, describe as describeBytes, explain, guess, guessStream, GuessStream, INPUT_LIMIT, simd }
+  from 'codepage-guess';
 import { api } from 'codepage-guess/core';
+import * as core from 'codepage-guess/core';
 
 const tool = process.env.CODEPAGE_GUESS;
 const source = process.env.CODEPAGE_GUESS_SOURCE;
@@ -206,6 +212,114 @@ describe('streams', () => {
   });
 });
 
+// What codepage-scan says the bytes are, as JSON.
+function scanSays(bytes) {
+  const file = join(work, `scan${written++}`);
+  writeFileSync(file, bytes);
+  const scan = join(dirname(tool), 'codepage-scan');
+  const run = spawnSync(scan, ['--json', '--no-ignore', file]);
+  return JSON.parse(run.stdout.toString());
+}
+
+describe('describe', () => {
+  test('says what codepage-scan says, with its names', () => {
+    const inputs = {
+      sjis, utf8, ascii: Buffer.from('plain ASCII\n'), empty: Buffer.alloc(0),
+      eucjp: readFileSync(join(source, 'tests', 'samples', 'japanese_eucjp.txt')),
+      iso2022jp: readFileSync(join(source, 'tests', 'samples', 'japanese_iso2022jp.txt')),
+      latin1: readFileSync(join(source, 'tests', 'samples', 'latin1.txt')),
+      utf16: Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.from(japanese.toString(), 'utf16le')]),
+      mixed: Buffer.concat([sjis, Buffer.from('\n// 更新しました\n'), sjis]),
+      binary: Buffer.from(Uint8Array.from({ length: 3000 }, (_, k) => (k * 7919) & 0xff)),
+      bom: Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), utf8]),
+      long: longer(sjis, INPUT_LIMIT + 100),
+    };
+    for (const [name, bytes] of Object.entries(inputs)) {
+      const theirs = scanSays(bytes);
+      const ours = describeBytes(bytes);
+      for (const field of ['kind', 'bom', 'ambiguous', 'code_page', 'rule', 'utf8_line', 'sjis_line']) {
+        assert.deepEqual(ours[field], theirs[field], `${name}: ${field}`);
+      }
+      assert.equal(describeBytes(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.length)).kind,
+                   ours.kind, `${name} as an ArrayBuffer`);
+    }
+  });
+});
+
+describe('streams stop at the limit', () => {
+  test('an endless Node stream settles with the verdict of its first MiB, and is destroyed', async () => {
+    const endless = createReadStream('/dev/zero');
+    assert.equal(await guessStream(endless), guess(new Uint8Array(INPUT_LIMIT)));
+    assert.ok(endless.destroyed, 'the stream was left open');
+    assert.ok(endless.bytesRead < 4 * INPUT_LIMIT, `read ${endless.bytesRead} bytes`);
+  });
+
+  test('an endless ReadableStream is cancelled, an endless generator returned', async () => {
+    let cancelled = false;
+    const readable = new ReadableStream({
+      pull(controller) { controller.enqueue(sjis.subarray(0, 400)); },
+      cancel() { cancelled = true; },
+    });
+    assert.equal(await guessStream(readable), 932);
+    assert.ok(cancelled, 'the ReadableStream was not cancelled');
+    let returned = false;
+    async function* endless() {
+      try {
+        for (;;) yield utf8;
+      } finally {
+        returned = true;
+      }
+    }
+    assert.equal(await guessStream(endless()), 65001);
+    assert.ok(returned, 'the generator was not closed');
+    function* syncEndless() {
+      for (;;) yield utf8;
+    }
+    assert.equal(await guessStream(syncEndless()), 65001);
+  });
+
+  test('a source of tiny pieces does not starve the event loop', async () => {
+    let ticks = 0;
+    const timer = setInterval(() => { ticks += 1; }, 1);
+    async function* tinyPieces() {
+      for (;;) yield sjis.subarray(0, 16);
+    }
+    const started = Date.now();
+    await guessStream(tinyPieces());
+    clearInterval(timer);
+    const seconds = (Date.now() - started) / 1000;
+    assert.ok(ticks > 0, `no timer ran in ${seconds} s of pulling`);
+  });
+
+  test('strings are refused: their encoding is already gone', async () => {
+    const file = join(work, 'latin1-stream.txt');
+    writeFileSync(file, Buffer.from('caf\xe9 cr\xe8me\n', 'latin1'));
+    await assert.rejects(guessStream(createReadStream(file, 'latin1')), TypeError);
+    await assert.rejects(guessStream(Readable.from(['text'])), TypeError);
+    assert.equal(await guessStream(createReadStream(file)), commandSays(readFileSync(file)));
+  });
+});
+
+describe('other realms', () => {
+  test('a Uint8Array or ArrayBuffer of another realm is bytes like any other', () => {
+    const context = vm.createContext({});
+    const view = vm.runInContext('new Uint8Array([0x82, 0xa0, 0x82, 0xa2])', context);
+    const buffer = vm.runInContext('new Uint8Array([0xe3, 0x81, 0x82]).buffer', context);
+    assert.equal(view instanceof Uint8Array, false, 'the test needs another realm');
+    assert.equal(guess(view), guess(Uint8Array.from(view)));
+    assert.equal(guess(buffer), 65001);
+    assert.equal(describeBytes(view).kind, describeBytes(Uint8Array.from(view)).kind);
+    assert.throws(() => guess(vm.runInContext('new Uint16Array(2)', context)), TypeError);
+  });
+});
+
+describe('entry points', () => {
+  test('codepage-guess/core gives the API over an instance, and nothing else', () => {
+    assert.deepEqual(Object.keys(core).sort(), ['INPUT_LIMIT', 'api']);
+    assert.equal(typeof plain.describe, 'function');
+  });
+});
+
 describe('wrong arguments', () => {
   test('throw a TypeError, never give an answer', () => {
     const detached = new ArrayBuffer(16);
@@ -219,7 +333,7 @@ describe('wrong arguments', () => {
       'Uint8Array over a detached buffer': view,
     };
     for (const [what, value] of Object.entries(wrong)) {
-      for (const call of [guess, codec, explain, (v) => new GuessStream().feed(v)]) {
+      for (const call of [guess, codec, explain, describeBytes, (v) => new GuessStream().feed(v)]) {
         assert.throws(() => call(value), TypeError, `${call.name || 'feed'}(${what})`);
       }
     }

@@ -12,6 +12,7 @@ namespace {
 // decision itself then allocates nothing.
 alignas(16) unsigned char gInput[CPG_INPUT_LIMIT];
 cpg_explanation gExplanation;
+cpg_description gDescription;
 
 }  // namespace
 
@@ -29,6 +30,16 @@ __attribute__((export_name("guess"))) int guess(std::uint32_t size) {
 __attribute__((export_name("explain"))) cpg_explanation* explain(std::uint32_t size) {
   gExplanation.size = sizeof gExplanation;
   return cpg_explain(gInput, size, &gExplanation) == CPG_OK ? &gExplanation : nullptr;
+}
+
+// What the bytes are; `startOnly` non-zero: they are the start of a longer
+// input. The description's address.
+__attribute__((export_name("describe"))) cpg_description* describe(std::uint32_t size,
+                                                                   std::uint32_t startOnly) {
+  gDescription.size = sizeof gDescription;
+  gDescription.flags = startOnly != 0 ? CPG_DESCRIBE_START_ONLY : 0u;
+  cpg_describe(gInput, size, &gDescription);
+  return &gDescription;
 }
 
 // The C++ runtime here is built without exceptions, and nothing throws on
