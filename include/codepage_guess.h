@@ -94,6 +94,14 @@ CPG_API int cpg_guess(const void* data, size_t size);
  * ANSI code page (UTF-8 in programs that ask for it in their manifest); use
  * cpg_guess_file_w() for a name in any script. Returns
  * CPG_ERROR_INVALID_ARGUMENT when `path` or `code_page` is NULL.
+ *
+ * Special files are read as the codepage-guess command reads them, and so do
+ * the bindings' file calls: a pipe or a FIFO is opened and read until its end
+ * or CPG_INPUT_LIMIT bytes, waiting for its writer and its bytes as long as
+ * they take (never polling, never answering for a pipe not yet written); a
+ * character device is read the same way, so /dev/zero gives its first
+ * CPG_INPUT_LIMIT bytes; a file that gives no bytes (empty, a directory
+ * where the system lets it be opened) returns CPG_ERROR_NO_BYTES.
  */
 CPG_API cpg_status cpg_guess_file(const char* path, int* code_page);
 

@@ -1,10 +1,16 @@
 #!/usr/bin/env python3
 """Scans a directory tree with the codepage_guess module on a Dask cluster:
-what each regular file is written in, one JSON object per line, sorted by path.
+what each regular file is, one JSON object per line, sorted by path.
 
     dask_scan.py TREE --workers 2              # a local cluster of 2 processes
     dask_scan.py TREE --scheduler HOST:8786    # an existing cluster
     dask_scan.py TREE --serial                 # no Dask, for comparison
+
+Each line holds the path, the file's kind and the verdict beside it, with the
+names of codepage-scan's JSON ("kind", "bom", "ambiguous", "code_page",
+"rule"), or "error". A name that is not valid in the file system's encoding
+(a Shift_JIS name on a UTF-8 system) is written with U+FFFD in "path" and
+exactly, in hexadecimal, in "path_bytes".
 
 The files are read where the work runs: on a cluster of several machines the
 tree must be at the same path on every worker (a shared file system), and
@@ -19,9 +25,10 @@ import codepage_guess
 
 
 def files_under(root):
-    """Every regular file under root, symbolic links not followed, sorted."""
+    """Every regular file under root, symbolic links not followed, sorted; as
+    bytes, so that any name survives the trip to the workers."""
     found = []
-    for folder, folders, names in os.walk(root):
+    for folder, folders, names in os.walk(os.fsencode(root)):
         folders.sort()
         for name in names:
             path = os.path.join(folder, name)
@@ -30,11 +37,26 @@ def files_under(root):
     return sorted(found)
 
 
-def verdict(path):
+def printable(path):
+    """The JSON fields that name path: "path", and "path_bytes" where the name
+    does not decode."""
     try:
-        return {"path": path, "code_page": codepage_guess.guess_file(path)}
+        return {"path": path.decode(sys.getfilesystemencoding(), "strict")}
+    except UnicodeDecodeError:
+        return {"path": path.decode(sys.getfilesystemencoding(), "replace"),
+                "path_bytes": path.hex()}
+
+
+def describe(path):
+    result = printable(path)
+    try:
+        description = codepage_guess.describe_file(path)
     except OSError as error:
-        return {"path": path, "error": error.strerror}
+        result["error"] = error.strerror
+        return result
+    for field in ("kind", "bom", "ambiguous", "code_page", "rule"):
+        result[field] = getattr(description, field)
+    return result
 
 
 def scan(paths, workers, scheduler):
@@ -49,7 +71,7 @@ def scan(paths, workers, scheduler):
         client = Client(cluster)
     with client:
         partitions = max(1, min(len(paths), 8 * sum(client.nthreads().values())))
-        return dask.bag.from_sequence(paths, npartitions=partitions).map(verdict).compute()
+        return dask.bag.from_sequence(paths, npartitions=partitions).map(describe).compute()
 
 
 def main():
@@ -61,11 +83,12 @@ def main():
     arguments = parser.parse_args()
     paths = files_under(arguments.tree)
     if arguments.serial:
-        results = [verdict(path) for path in paths]
+        results = [describe(path) for path in paths]
     else:
         results = scan(paths, arguments.workers, arguments.scheduler)
-    for result in sorted(results, key=lambda r: r["path"]):
-        sys.stdout.write(json.dumps(result, ensure_ascii=False) + "\n")
+    output = sys.stdout.buffer
+    for result in sorted(results, key=lambda r: (r["path"], r.get("path_bytes", ""))):
+        output.write(json.dumps(result, ensure_ascii=False).encode() + b"\n")
 
 
 if __name__ == "__main__":

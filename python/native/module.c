@@ -1,45 +1,67 @@
-/* The codepage_guess module's C part: the library's decision on any object
-   with the buffer protocol, without a copy, and a stream type over the
-   library's stream. The Python part (__init__.py) adds the named tuple of an
-   explanation. */
-#define PY_SSIZE_T_CLEAN
+/* The codepage_guess module's C part: the library's decision and
+   classification on any object with the buffer protocol, without a copy, and
+   a stream type over the library's stream. The Python part (__init__.py)
+   adds the named tuples.
+
+   Written for the limited API of CPython 3.11 (one abi3 wheel for every
+   later version), with a heap type kept in the module's state, so that each
+   interpreter that imports the module has its own. */
 #include <Python.h>
 #include <pythread.h>
 
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #ifdef MS_WINDOWS
 #include <io.h>
 #define READ_FILE _read
 #define CLOSE_FILE _close
+#define FSTAT _fstat64
+typedef struct _stat64 FileStatus;
 #else
 #include <unistd.h>
 #define READ_FILE read
 #define CLOSE_FILE close
+#define FSTAT fstat
+typedef struct stat FileStatus;
 #endif
 
 #include "codepage_guess.h"
 
-/* Above this many bytes the decision runs with the GIL released: below it,
+/* Above this many bytes the library runs with the GIL released: below it,
    releasing and taking it back costs more than deciding. */
 #define RELEASE_GIL_ABOVE 65536
+
+typedef struct {
+    PyObject *stream_type;
+} ModuleState;
+
+static ModuleState *
+state_of(PyObject *module)
+{
+    return (ModuleState *)PyModule_GetState(module);
+}
 
 static int
 get_bytes(PyObject *object, Py_buffer *view)
 {
     if (PyUnicode_Check(object)) {
-        PyErr_SetString(PyExc_TypeError, "data: expected bytes-like object, not str");
+        PyErr_SetString(PyExc_TypeError, "data: expected a bytes-like object, not str");
         return -1;
     }
-    /* PyBUF_SIMPLE: C-contiguous bytes, or a TypeError naming the argument. */
+    /* PyBUF_SIMPLE: C-contiguous bytes, or a TypeError naming the type. */
     if (PyObject_GetBuffer(object, view, PyBUF_SIMPLE) < 0) {
         if (PyErr_ExceptionMatches(PyExc_BufferError)) {
+            PyObject *name = PyType_GetName(Py_TYPE(object));
             PyErr_Clear();
-            PyErr_Format(PyExc_TypeError, "data: expected a contiguous bytes-like object, not %.200s",
-                         Py_TYPE(object)->tp_name);
+            if (name != NULL) {
+                PyErr_Format(PyExc_TypeError,
+                             "data: expected a contiguous bytes-like object, not this %U", name);
+                Py_DECREF(name);
+            }
         }
         return -1;
     }
@@ -59,6 +81,19 @@ decide(const void *data, size_t size, cpg_rule *rule)
         code_page = cpg_guess_rule(data, size, rule);
     }
     return code_page;
+}
+
+static const char *
+rule_name(uint32_t rule)
+{
+    switch (rule) {
+    case CPG_RULE_ONLY_ERROR_FREE:
+        return "only_error_free";
+    case CPG_RULE_BEST_SCORE:
+        return "best_score";
+    default:
+        return "undecided";
+    }
 }
 
 PyDoc_STRVAR(guess__doc__,
@@ -85,26 +120,6 @@ guess(PyObject *module, PyObject *data)
     return PyLong_FromLong(code_page);
 }
 
-static const char *
-rule_name(uint32_t rule)
-{
-    switch (rule) {
-    case CPG_RULE_ONLY_ERROR_FREE:
-        return "only_error_free";
-    case CPG_RULE_BEST_SCORE:
-        return "best_score";
-    default:
-        return "undecided";
-    }
-}
-
-PyDoc_STRVAR(explain_tuple__doc__,
-"explain_tuple($module, data, /)\n"
-"--\n"
-"\n"
-"The explanation as a plain tuple: code page, rule, bytes examined, then\n"
-"errors and score of the UTF-8 and of the Shift_JIS reading.");
-
 static PyObject *
 explain_tuple(PyObject *module, PyObject *data)
 {
@@ -128,32 +143,84 @@ explain_tuple(PyObject *module, PyObject *data)
                          (unsigned)e.candidates[1].errors, e.candidates[1].score);
 }
 
-PyDoc_STRVAR(guess_file__doc__,
-"guess_file($module, path, /)\n"
-"--\n"
-"\n"
-"Return guess() on the first 1,048,576 bytes of the file at path (str, bytes\n"
-"or os.PathLike). An empty file gives 0. Raises the usual OSError subclasses\n"
-"(FileNotFoundError, PermissionError, IsADirectoryError) with the path.");
+/* The description as a tuple in the order of the Description named tuple:
+   kind, bom, ambiguous, code_page (None when undecided), rule, utf8_line and
+   sjis_line (None when there is none). */
+static PyObject *
+description_tuple(const void *data, size_t size, uint32_t flags)
+{
+    cpg_description d;
+    cpg_status status;
+    memset(&d, 0, sizeof d);
+    d.size = sizeof d;
+    d.flags = flags;
+    if (size > RELEASE_GIL_ABOVE) {
+        Py_BEGIN_ALLOW_THREADS
+        status = cpg_describe(data, size, &d);
+        Py_END_ALLOW_THREADS
+    }
+    else {
+        status = cpg_describe(data, size, &d);
+    }
+    if (status != CPG_OK) {
+        PyErr_SetString(PyExc_SystemError, "cpg_describe refused its arguments");
+        return NULL;
+    }
+    PyObject *code_page = d.code_page == 0 ? Py_NewRef(Py_None) : PyLong_FromLong(d.code_page);
+    PyObject *utf8_line = d.utf8_line == 0 ? Py_NewRef(Py_None)
+                                           : PyLong_FromUnsignedLongLong(d.utf8_line);
+    PyObject *sjis_line = d.sjis_line == 0 ? Py_NewRef(Py_None)
+                                           : PyLong_FromUnsignedLongLong(d.sjis_line);
+    PyObject *result = NULL;
+    if (code_page != NULL && utf8_line != NULL && sjis_line != NULL) {
+        result = Py_BuildValue("(sNNOsOO)", cpg_kind_name((int)d.kind), PyBool_FromLong(d.bom),
+                               PyBool_FromLong(d.ambiguous), code_page,
+                               /* as the scan's JSON names it */
+                               d.kind == CPG_KIND_EMPTY ? "empty" : rule_name(d.rule),
+                               utf8_line, sjis_line);
+    }
+    Py_XDECREF(code_page);
+    Py_XDECREF(utf8_line);
+    Py_XDECREF(sjis_line);
+    return result;
+}
 
 static PyObject *
-guess_file(PyObject *module, PyObject *path)
+describe_tuple(PyObject *module, PyObject *data)
 {
-    PyObject *name = NULL, *result = NULL;
-    unsigned char *buffer = NULL;
-    size_t filled = 0;
-    int descriptor = -1, failure = 0, code_page;
-    struct stat status;
+    Py_buffer view;
+    PyObject *result;
     (void)module;
+    if (get_bytes(data, &view) < 0) {
+        return NULL;
+    }
+    result = description_tuple(view.buf, (size_t)view.len, 0);
+    PyBuffer_Release(&view);
+    return result;
+}
+
+/* Reads the start of the file at path as the command line does: opened and
+   read to its end or to `limit` bytes, waiting for a pipe's writer as it
+   waits, a directory refused. On success *buffer holds *filled bytes, to be
+   freed with PyMem_Free; otherwise an OSError with the path is set. */
+static int
+read_start(PyObject *path, size_t limit, unsigned char **buffer, size_t *filled)
+{
+    PyObject *name = NULL;
+    int descriptor, failure = 0, result = -1;
+    FileStatus status;
+    *buffer = NULL;
+    *filled = 0;
 
 #ifdef MS_WINDOWS
     wchar_t *wide;
     if (!PyUnicode_FSDecoder(path, &name)) {
-        return NULL;
+        return -1;
     }
     wide = PyUnicode_AsWideCharString(name, NULL);
+    Py_DECREF(name);
     if (wide == NULL) {
-        goto exit;
+        return -1;
     }
     Py_BEGIN_ALLOW_THREADS
     descriptor = _wopen(wide, _O_RDONLY | _O_BINARY);
@@ -161,35 +228,42 @@ guess_file(PyObject *module, PyObject *path)
     PyMem_Free(wide);
 #else
     if (!PyUnicode_FSConverter(path, &name)) {
-        return NULL;
+        return -1;
+    }
+    /* Blocking, as fopen() opens: a FIFO waits here for its writer, and its
+       reads wait for the bytes; the GIL is released meanwhile. */
+    const char *bytes = PyBytes_AsString(name);
+    if (bytes == NULL) {
+        Py_DECREF(name);
+        return -1;
     }
     Py_BEGIN_ALLOW_THREADS
-    /* Without waiting for a writer, should the path be a FIFO. */
-    descriptor = open(PyBytes_AS_STRING(name), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    descriptor = open(bytes, O_RDONLY | O_CLOEXEC);
     Py_END_ALLOW_THREADS
+    Py_DECREF(name);
 #endif
     if (descriptor < 0) {
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
-        goto exit;
+        return -1;
     }
-    if (fstat(descriptor, &status) != 0) {
+    if (FSTAT(descriptor, &status) != 0) {
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
         goto exit;
     }
-    if (S_ISDIR(status.st_mode)) {
+    if ((status.st_mode & S_IFMT) == S_IFDIR) {
         errno = EISDIR;
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
         goto exit;
     }
-    buffer = PyMem_RawMalloc(CPG_INPUT_LIMIT);
-    if (buffer == NULL) {
+    *buffer = PyMem_Malloc(limit);
+    if (*buffer == NULL) {
         PyErr_NoMemory();
         goto exit;
     }
     Py_BEGIN_ALLOW_THREADS
-    while (filled < CPG_INPUT_LIMIT) {
-        const long got = (long)READ_FILE(descriptor, buffer + filled,
-                                         (unsigned)(CPG_INPUT_LIMIT - filled));
+    while (*filled < limit) {
+        const long got = (long)READ_FILE(descriptor, *buffer + *filled,
+                                         (unsigned)(limit - *filled));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -200,23 +274,69 @@ guess_file(PyObject *module, PyObject *path)
         if (got == 0) {
             break;
         }
-        filled += (size_t)got;
+        *filled += (size_t)got;
     }
-    code_page = failure ? 0 : cpg_guess(buffer, filled);
     Py_END_ALLOW_THREADS
     if (failure) {
         errno = failure;
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
         goto exit;
     }
-    result = PyLong_FromLong(code_page);
+    result = 0;
 
 exit:
-    if (descriptor >= 0) {
-        CLOSE_FILE(descriptor);
+    CLOSE_FILE(descriptor);
+    if (result < 0) {
+        PyMem_Free(*buffer);
+        *buffer = NULL;
     }
-    PyMem_RawFree(buffer);
-    Py_XDECREF(name);
+    return result;
+}
+
+PyDoc_STRVAR(guess_file__doc__,
+"guess_file($module, path, /)\n"
+"--\n"
+"\n"
+"Return guess() on the first 1,048,576 bytes of the file at path (str, bytes\n"
+"or os.PathLike), read as the codepage-guess command reads it: a pipe or a\n"
+"FIFO is waited for and read to its end or to the limit. An empty file gives\n"
+"0. Raises the usual OSError subclasses (FileNotFoundError, PermissionError,\n"
+"IsADirectoryError) with the path.");
+
+static PyObject *
+guess_file(PyObject *module, PyObject *path)
+{
+    unsigned char *buffer;
+    size_t filled;
+    int code_page;
+    (void)module;
+    if (read_start(path, CPG_INPUT_LIMIT, &buffer, &filled) < 0) {
+        return NULL;
+    }
+    code_page = decide(buffer, filled, NULL);
+    PyMem_Free(buffer);
+    return PyLong_FromLong(code_page);
+}
+
+static PyObject *
+describe_file_tuple(PyObject *module, PyObject *path)
+{
+    unsigned char *buffer;
+    size_t filled;
+    PyObject *result;
+    (void)module;
+    /* One byte past the limit tells a file of exactly the limit from the
+       start of a longer one, whose last character may be cut. */
+    if (read_start(path, (size_t)CPG_INPUT_LIMIT + 1, &buffer, &filled) < 0) {
+        return NULL;
+    }
+    if (filled > CPG_INPUT_LIMIT) {
+        result = description_tuple(buffer, CPG_INPUT_LIMIT, CPG_DESCRIBE_START_ONLY);
+    }
+    else {
+        result = description_tuple(buffer, filled, 0);
+    }
+    PyMem_Free(buffer);
     return result;
 }
 
@@ -225,6 +345,7 @@ exit:
 typedef struct {
     PyObject_HEAD
     cpg_stream *stream;
+    size_t fed;              /* bytes kept: at most CPG_INPUT_LIMIT */
     PyThread_type_lock lock; /* one thread at a time in the C stream */
 } StreamObject;
 
@@ -232,15 +353,18 @@ static PyObject *
 Stream_new(PyTypeObject *type, PyObject *args, PyObject *kwargs)
 {
     StreamObject *self;
-    if (PyTuple_GET_SIZE(args) != 0 || (kwargs != NULL && PyDict_GET_SIZE(kwargs) != 0)) {
+    allocfunc alloc;
+    if (PyTuple_Size(args) != 0 || (kwargs != NULL && PyDict_Size(kwargs) != 0)) {
         PyErr_SetString(PyExc_TypeError, "Stream() takes no arguments");
         return NULL;
     }
-    self = (StreamObject *)type->tp_alloc(type, 0);
+    alloc = (allocfunc)PyType_GetSlot(type, Py_tp_alloc);
+    self = (StreamObject *)alloc(type, 0);
     if (self == NULL) {
         return NULL;
     }
     self->stream = cpg_stream_new();
+    self->fed = 0;
     self->lock = PyThread_allocate_lock();
     if (self->stream == NULL || self->lock == NULL) {
         Py_DECREF(self);
@@ -252,31 +376,34 @@ Stream_new(PyTypeObject *type, PyObject *args, PyObject *kwargs)
 static void
 Stream_dealloc(StreamObject *self)
 {
+    PyTypeObject *type = Py_TYPE(self);
+    freefunc free_object = (freefunc)PyType_GetSlot(type, Py_tp_free);
     cpg_stream_free(self->stream);
     if (self->lock != NULL) {
         PyThread_free_lock(self->lock);
     }
-    Py_TYPE(self)->tp_free((PyObject *)self);
+    free_object(self);
+    Py_DECREF(type);
 }
 
+/* Takes the stream's lock, letting other threads run while it waits, and
+   then checks that the stream is still open: a close() may have come in
+   between. Returns 0 with the lock held, or -1 with ValueError set and the
+   lock released. */
 static int
-Stream_usable(StreamObject *self)
-{
-    if (self->stream == NULL) {
-        PyErr_SetString(PyExc_ValueError, "the stream is closed");
-        return 0;
-    }
-    return 1;
-}
-
-static void
-Stream_lock(StreamObject *self)
+Stream_take(StreamObject *self)
 {
     if (!PyThread_acquire_lock(self->lock, NOWAIT_LOCK)) {
         Py_BEGIN_ALLOW_THREADS
         PyThread_acquire_lock(self->lock, WAIT_LOCK);
         Py_END_ALLOW_THREADS
     }
+    if (self->stream == NULL) {
+        PyThread_release_lock(self->lock);
+        PyErr_SetString(PyExc_ValueError, "the stream is closed");
+        return -1;
+    }
+    return 0;
 }
 
 PyDoc_STRVAR(Stream_feed__doc__,
@@ -290,15 +417,27 @@ static PyObject *
 Stream_feed(StreamObject *self, PyObject *data)
 {
     Py_buffer view;
-    if (!Stream_usable(self) || get_bytes(data, &view) < 0) {
+    if (get_bytes(data, &view) < 0) {
         return NULL;
     }
-    Stream_lock(self);
-    cpg_stream_feed(self->stream, view.buf, (size_t)view.len);
+    if (Stream_take(self) < 0) {
+        PyBuffer_Release(&view);
+        return NULL;
+    }
+    const size_t room = CPG_INPUT_LIMIT - self->fed;
+    const size_t taken = (size_t)view.len < room ? (size_t)view.len : room;
+    if (taken > RELEASE_GIL_ABOVE) {
+        Py_BEGIN_ALLOW_THREADS
+        cpg_stream_feed(self->stream, view.buf, taken);
+        Py_END_ALLOW_THREADS
+    }
+    else {
+        cpg_stream_feed(self->stream, view.buf, taken);
+    }
+    self->fed += taken;
     PyThread_release_lock(self->lock);
     PyBuffer_Release(&view);
-    Py_INCREF(self);
-    return (PyObject *)self;
+    return Py_NewRef(self);
 }
 
 PyDoc_STRVAR(Stream_guess__doc__,
@@ -313,13 +452,17 @@ Stream_guess(StreamObject *self, PyObject *unused)
 {
     int code_page;
     (void)unused;
-    if (!Stream_usable(self)) {
+    if (Stream_take(self) < 0) {
         return NULL;
     }
-    Stream_lock(self);
-    Py_BEGIN_ALLOW_THREADS
-    code_page = cpg_stream_finish(self->stream);
-    Py_END_ALLOW_THREADS
+    if (self->fed > RELEASE_GIL_ABOVE) {
+        Py_BEGIN_ALLOW_THREADS
+        code_page = cpg_stream_finish(self->stream);
+        Py_END_ALLOW_THREADS
+    }
+    else {
+        code_page = cpg_stream_finish(self->stream);
+    }
     PyThread_release_lock(self->lock);
     return PyLong_FromLong(code_page);
 }
@@ -328,13 +471,17 @@ PyDoc_STRVAR(Stream_close__doc__,
 "close($self, /)\n"
 "--\n"
 "\n"
-"Free the stream's buffer now; later calls raise ValueError.");
+"Free the stream's buffer now; later calls but close() raise ValueError.");
 
 static PyObject *
 Stream_close(StreamObject *self, PyObject *unused)
 {
     (void)unused;
-    Stream_lock(self);
+    if (!PyThread_acquire_lock(self->lock, NOWAIT_LOCK)) {
+        Py_BEGIN_ALLOW_THREADS
+        PyThread_acquire_lock(self->lock, WAIT_LOCK);
+        Py_END_ALLOW_THREADS
+    }
     cpg_stream_free(self->stream);
     self->stream = NULL;
     PyThread_release_lock(self->lock);
@@ -345,11 +492,11 @@ static PyObject *
 Stream_enter(StreamObject *self, PyObject *unused)
 {
     (void)unused;
-    if (!Stream_usable(self)) {
+    if (Stream_take(self) < 0) {
         return NULL;
     }
-    Py_INCREF(self);
-    return (PyObject *)self;
+    PyThread_release_lock(self->lock);
+    return Py_NewRef(self);
 }
 
 static PyObject *
@@ -357,6 +504,13 @@ Stream_exit(StreamObject *self, PyObject *args)
 {
     (void)args;
     return Stream_close(self, NULL);
+}
+
+static PyObject *
+Stream_size(StreamObject *self, void *unused)
+{
+    (void)unused;
+    return PyLong_FromSize_t(self->fed);
 }
 
 static PyMethodDef Stream_methods[] = {
@@ -368,6 +522,11 @@ static PyMethodDef Stream_methods[] = {
     {NULL, NULL, 0, NULL},
 };
 
+static PyGetSetDef Stream_getset[] = {
+    {"size", (getter)Stream_size, NULL, "Bytes kept so far: at most INPUT_LIMIT.", NULL},
+    {NULL, NULL, NULL, NULL, NULL},
+};
+
 PyDoc_STRVAR(Stream__doc__,
 "Stream()\n"
 "--\n"
@@ -376,40 +535,68 @@ PyDoc_STRVAR(Stream__doc__,
 "equals guess() on the pieces joined, however they were split. A context\n"
 "manager: the buffer (1 MiB, reserved at once) is freed on leaving.");
 
-static PyTypeObject StreamType = {
-    PyVarObject_HEAD_INIT(NULL, 0)
-    .tp_name = "codepage_guess.Stream",
-    .tp_basicsize = sizeof(StreamObject),
-    .tp_dealloc = (destructor)Stream_dealloc,
-    .tp_flags = Py_TPFLAGS_DEFAULT,
-    .tp_doc = Stream__doc__,
-    .tp_methods = Stream_methods,
-    .tp_new = Stream_new,
+static PyType_Slot Stream_slots[] = {
+    {Py_tp_new, Stream_new},
+    {Py_tp_dealloc, Stream_dealloc},
+    {Py_tp_doc, (void *)Stream__doc__},
+    {Py_tp_methods, Stream_methods},
+    {Py_tp_getset, Stream_getset},
+    {0, NULL},
+};
+
+static PyType_Spec Stream_spec = {
+    .name = "codepage_guess.Stream",
+    .basicsize = sizeof(StreamObject),
+    /* Final, as the stubs say: nothing to gain from a subclass. */
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = Stream_slots,
 };
 
 static PyMethodDef module_methods[] = {
     {"guess", (PyCFunction)guess, METH_O, guess__doc__},
     {"guess_file", (PyCFunction)guess_file, METH_O, guess_file__doc__},
-    {"explain_tuple", (PyCFunction)explain_tuple, METH_O, explain_tuple__doc__},
+    {"_explain_tuple", (PyCFunction)explain_tuple, METH_O, NULL},
+    {"_describe_tuple", (PyCFunction)describe_tuple, METH_O, NULL},
+    {"_describe_file_tuple", (PyCFunction)describe_file_tuple, METH_O, NULL},
     {NULL, NULL, 0, NULL},
 };
 
 static int
 module_exec(PyObject *module)
 {
-    if (PyType_Ready(&StreamType) < 0) {
+    ModuleState *state = state_of(module);
+    state->stream_type = PyType_FromModuleAndSpec(module, &Stream_spec, NULL);
+    if (state->stream_type == NULL) {
         return -1;
     }
-    Py_INCREF(&StreamType);
-    if (PyModule_AddObject(module, "Stream", (PyObject *)&StreamType) < 0) {
-        Py_DECREF(&StreamType);
-        return -1;
-    }
-    if (PyModule_AddStringConstant(module, "library_version", cpg_version()) < 0 ||
+    if (PyModule_AddObjectRef(module, "Stream", state->stream_type) < 0 ||
+        PyModule_AddStringConstant(module, "_library_version", cpg_version()) < 0 ||
         PyModule_AddIntConstant(module, "INPUT_LIMIT", CPG_INPUT_LIMIT) < 0) {
         return -1;
     }
     return 0;
+}
+
+static int
+module_traverse(PyObject *module, visitproc visit, void *arg)
+{
+    ModuleState *state = state_of(module);
+    Py_VISIT(state->stream_type);
+    return 0;
+}
+
+static int
+module_clear(PyObject *module)
+{
+    ModuleState *state = state_of(module);
+    Py_CLEAR(state->stream_type);
+    return 0;
+}
+
+static void
+module_free(void *module)
+{
+    module_clear((PyObject *)module);
 }
 
 static PyModuleDef_Slot module_slots[] = {
@@ -420,10 +607,13 @@ static PyModuleDef_Slot module_slots[] = {
 static struct PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     .m_name = "codepage_guess._native",
-    .m_doc = "The codepage-guess library's decision: UTF-8 or Shift_JIS.",
-    .m_size = 0,
+    .m_doc = "The codepage-guess library's decision and kinds.",
+    .m_size = sizeof(ModuleState),
     .m_methods = module_methods,
     .m_slots = module_slots,
+    .m_traverse = module_traverse,
+    .m_clear = module_clear,
+    .m_free = module_free,
 };
 
 PyMODINIT_FUNC

@@ -5,6 +5,7 @@ CODEPAGE_GUESS: the command; CODEPAGE_GUESS_SOURCE: the source tree.
 """
 import array
 import gc
+import json
 import mmap
 import os
 import random
@@ -13,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -253,3 +255,148 @@ def test_the_version_and_the_types():
     package = Path(codepage_guess.__file__).parent
     assert (package / "py.typed").exists() and (package / "__init__.pyi").exists()
     assert "site-packages" in str(package), "imported from the source tree, not the wheel"
+
+
+SCAN = str(Path(TOOL).with_name("codepage-scan"))
+
+
+def scan_says(path):
+    """codepage-scan's JSON for one file, without what describe() leaves out."""
+    run = subprocess.run([SCAN, "--json", "--no-summary", "--no-ignore", "--", str(path)],
+                         capture_output=True, check=True)
+    fields = json.loads(run.stdout)
+    return {k: v for k, v in fields.items() if k not in ("path", "size")}
+
+
+def described(description):
+    fields = description._asdict()
+    return {k: v for k, v in fields.items() if v is not None or k == "code_page"}
+
+
+class TestKinds:
+    def test_describe_is_the_scans_json_on_every_kind(self, tmp_path):
+        text = "日本語の文章です。\n".encode()
+        mixed = "// 設定\n".encode("cp932") * 3 + "// 更新: 修正しました\n".encode()
+        inputs = [b"", b"ascii\n", text, "café".encode(), "設定\n".encode("cp932") * 5,
+                  "日本語の文章です。\n".encode("euc_jp") * 3, "日本語\n".encode("iso2022_jp"),
+                  b"\xff\xfe" + "日本".encode("utf-16-le"), b"\xef\xbb\xbf" + text, mixed,
+                  bytes(range(256)), "Größe\n".encode("latin-1")]
+        inputs += generated_inputs()[::7]
+        for k, data in enumerate(inputs):
+            path = tmp_path / f"input{k}"
+            path.write_bytes(data)
+            expected = scan_says(path)
+            assert described(codepage_guess.describe(data)) == expected, data[:40]
+            assert described(codepage_guess.describe_file(path)) == expected, data[:40]
+            assert codepage_guess.describe(data).kind in codepage_guess.KINDS
+
+    def test_a_long_file_is_described_by_its_start_as_the_scan_does(self, tmp_path):
+        # A character cut at the limit is no error in a longer file.
+        limit = codepage_guess.INPUT_LIMIT
+        data = b"a" * (limit - 1) + "日本".encode()
+        path = tmp_path / "long.txt"
+        path.write_bytes(data)
+        assert described(codepage_guess.describe_file(path)) == scan_says(path)
+        assert codepage_guess.describe_file(path).kind == "utf-8"
+        exact = tmp_path / "exact.txt"
+        exact.write_bytes(data[:limit])
+        assert described(codepage_guess.describe_file(exact)) == scan_says(exact)
+
+    def test_files_are_refused_as_guess_file_refuses_them(self, tmp_path):
+        with pytest.raises(FileNotFoundError):
+            codepage_guess.describe_file(tmp_path / "missing")
+        with pytest.raises(IsADirectoryError):
+            codepage_guess.describe_file(tmp_path)
+        with pytest.raises(TypeError):
+            codepage_guess.describe("text")
+
+
+@pytest.mark.skipif(os.name != "posix", reason="FIFOs")
+class TestPipesAreReadAsTheCommandLineReadsThem:
+    def fifo_with_writer(self, tmp_path, data, delay):
+        fifo = tmp_path / "fifo"
+        os.mkfifo(fifo)
+
+        def write():
+            time.sleep(delay)
+            # Opened without waiting, so that a reader that has gone leaves
+            # no thread blocked: a reader must be there within 5 s.
+            deadline = time.monotonic() + 5
+            while True:
+                try:
+                    descriptor = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+                    break
+                except OSError:
+                    if time.monotonic() > deadline:
+                        return
+                    time.sleep(0.01)
+            os.set_blocking(descriptor, True)
+            with open(descriptor, "wb") as writer:
+                try:
+                    writer.write(data[:100])
+                    writer.flush()
+                    time.sleep(delay)  # the reader must wait for the rest
+                    writer.write(data[100:])
+                except BrokenPipeError:
+                    pass
+
+        thread = threading.Thread(target=write)
+        thread.start()
+        return fifo, thread
+
+    def test_a_slow_writer_is_waited_for(self, tmp_path):
+        for call, expected in ((codepage_guess.guess_file, 932),
+                               (lambda p: codepage_guess.describe_file(p).kind, "shift_jis")):
+            fifo, thread = self.fifo_with_writer(tmp_path, SJIS, 0.2)
+            try:
+                assert call(fifo) == expected
+            finally:
+                thread.join()
+            fifo.unlink()
+
+    def test_the_command_line_agrees_on_a_pipe(self, tmp_path):
+        fifo, thread = self.fifo_with_writer(tmp_path, SJIS, 0.1)
+        said = subprocess.run([TOOL, str(fifo)], capture_output=True, text=True).stdout
+        thread.join()
+        assert said.strip() == "code.page=932"
+
+
+def test_a_stream_closed_under_waiting_threads_raises_rather_than_answering():
+    # Threads waiting for the lock while another closes the stream must find
+    # it closed once they hold the lock.
+    # Random bytes take the slowest path, and are large enough that guess()
+    # releases the GIL: the others queue for the lock meanwhile.
+    data = random.Random(3).randbytes(codepage_guess.INPUT_LIMIT)
+    answers, refused = [], []
+    for _ in range(200):
+        stream = codepage_guess.Stream().feed(data)
+        start = threading.Barrier(4)
+
+        def ask():
+            start.wait()
+            try:
+                answers.append(stream.guess())
+            except ValueError:
+                refused.append(1)
+
+        def close():
+            start.wait()
+            time.sleep(0.0005)
+            stream.close()
+
+        threads = [threading.Thread(target=ask) for _ in range(3)] + [threading.Thread(target=close)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    expected = codepage_guess.guess(data)
+    assert expected != 0 and set(answers) <= {expected}, "a closed stream answered"
+    assert len(answers) + len(refused) == 600
+
+
+def test_the_module_is_final_and_documented():
+    with pytest.raises(TypeError):
+        type("Sub", (codepage_guess.Stream,), {})
+    import doctest
+    assert doctest.testmod(codepage_guess).failed == 0
+    assert not hasattr(codepage_guess, "explain_tuple") and not hasattr(codepage_guess, "library_version")
