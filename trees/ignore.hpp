@@ -58,10 +58,9 @@ class PathFilter {
 
  private:
   struct Level {
-    std::string path;      // relative to the work tree root ("" at the root)
-    std::string walked;    // relative to the path given to walk
-    std::size_t patterns;  // how many of patterns_ were in force before it
-    bool gitDirectory;     // it holds a .git: a work tree starts here
+    std::string path;          // relative to the work tree root ("" at the root)
+    std::string walked;        // relative to the path given to walk
+    std::size_t patterns = 0;  // how many of patterns_ were in force before it
   };
 
   bool ignoreFiles_;
