@@ -48,9 +48,12 @@ struct AVX2 {
         _mm256_and_si256(found, _mm256_set1_epi32(static_cast<int>(0x7F000000u | refused)));
     const auto right = static_cast<unsigned>(_mm256_movemask_ps(
         _mm256_castsi256_ps(_mm256_cmpeq_epi32(checked, _mm256_set1_epi32(0x03000000)))));
+    // Each character's three bytes, together; an index with its top bit set
+    // makes a zero (the cast: plain char may be unsigned).
+    constexpr char z = static_cast<char>(0x80);
     const __m256i packed = _mm256_shuffle_epi8(
-        found, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4,
-                                5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+        found, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z, 0, 1, 2, 4, 5,
+                                6, 8, 9, 10, 12, 13, 14, z, z, z, z));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
     return lowestSetBit((~right & 0xFFu) | (1u << pairs));
