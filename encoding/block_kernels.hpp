@@ -309,6 +309,14 @@ class UTF8LineFinder {
   explicit UTF8LineFinder(std::uint32_t from) noexcept : from_(from), lineStart_(from) {}
 
   // Takes the block at `start` (from `from`); false once a line is found.
+  //
+  // A line could be UTF-8 when it holds a high byte and no broken one (a
+  // newline after a lead counts for the line it ends). Both are spread along
+  // each line to its newline by a carry: adding a mask of marks to the mask
+  // of bytes that are not newlines ripples every mark through the rest of its
+  // line, and the sum's bit at the newline is set exactly when a mark came
+  // before it on that line. The carry out of the block's top takes the line
+  // that goes on into the next block.
   template <typename Block>
   bool accepts(const Block& block, std::uint32_t start, Mask valid) noexcept {
     const Mask high = block.highBits();
@@ -319,35 +327,49 @@ class UTF8LineFinder {
                         valid;
     highBefore_ = high;
     leadBefore_ = leads;
-    Mask newlines = block.equalTo('\n') & valid;
-    Mask line = ~Mask{0};  // the bytes of the line being read, in this block
-    while (newlines != 0) {
-      const unsigned end = lowestSetBit(newlines);
-      const Mask upToEnd = end == 63 ? ~Mask{0} : (Mask{2} << end) - 1;
-      lineHigh_ = lineHigh_ || (high & line & upToEnd) != 0;
-      lineBroken_ = lineBroken_ || (broken & line & upToEnd) != 0;
-      if (lineHigh_ && !lineBroken_) {
-        found_ = true;
-        return false;
-      }
-      lineHigh_ = lineBroken_ = false;
-      lineStart_ = from_ + start + end + 1;
-      line = ~upToEnd;
-      newlines &= newlines - 1;
+    const Mask newlines = block.equalTo('\n') & valid;
+    const Mask inLines = ~newlines;
+    const Mask highEnds = spread(inLines, high & inLines & valid, highCarry_) & newlines;
+    const Mask brokenEnds = (spread(inLines, broken & inLines, brokenCarry_) | broken) & newlines;
+    const Mask good = highEnds & ~brokenEnds;
+    if (good != 0) {
+      const Mask before = newlines & ((Mask{1} << lowestSetBit(good)) - 1);
+      if (before != 0) lineStart_ = from_ + start + highestSetBit(before) + 1;
+      found_ = true;
+      return false;
     }
-    lineHigh_ = lineHigh_ || (high & line & valid) != 0;
-    lineBroken_ = lineBroken_ || (broken & line) != 0;
+    if (newlines != 0) lineStart_ = from_ + start + highestSetBit(newlines) + 1;
     return true;
   }
 
   // The start of the line found, or `length` when there is none.
   std::uint32_t found(std::uint32_t length) const noexcept {
-    return found_ || (lineHigh_ && !lineBroken_) ? lineStart_ : length;
+    return found_ || (highCarry_ != 0 && brokenCarry_ == 0) ? lineStart_ : length;
   }
 
  private:
+  // inLines + marks + carry, the carry out kept for the next block.
+  static Mask spread(Mask inLines, Mask marks, Mask& carry) noexcept {
+    const Mask sum = inLines + marks;
+    const Mask total = sum + carry;
+    carry = (sum < inLines || total < sum) ? 1 : 0;
+    return total;
+  }
+
+  static unsigned highestSetBit(Mask mask) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+    return 63u - static_cast<unsigned>(__builtin_clzll(mask));
+#else
+    unsigned index = 0;
+    while (mask >>= 1)
+      ++index;
+    return index;
+#endif
+  }
+
   std::uint32_t from_, lineStart_;
-  bool lineHigh_ = false, lineBroken_ = false, found_ = false;
+  bool found_ = false;
+  Mask highCarry_ = 0, brokenCarry_ = 0;  // the line going on has a high, a broken byte
   Mask highBefore_ = 0, leadBefore_ = 0;
 };
 
