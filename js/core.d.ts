@@ -6,12 +6,15 @@ export type { Bytes, CodePage, Description, Explanation, Kind, Reading, Source }
 /** Only this many bytes of any input are examined: 1,048,576. */
 export declare const INPUT_LIMIT: number;
 
-/** The API over the exports of an instance of codepage_guess.wasm or codepage_guess_simd.wasm. */
-export declare function api(exports: WebAssembly.Exports): {
+/** The calls of the package, over one instance of the module. */
+export interface Api {
   guess: typeof guess;
   explain: typeof explain;
   codec: typeof codec;
   describe: typeof describe;
   GuessStream: typeof GuessStream;
   guessStream: typeof guessStream;
-};
+}
+
+/** The API over the exports of an instance of codepage_guess.wasm or codepage_guess_simd.wasm. */
+export declare function api(exports: WebAssembly.Exports): Api;

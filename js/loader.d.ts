@@ -1,5 +1,5 @@
 // codepage-guess/loader: the API over a module loaded from where you say.
-import type { codec, describe, explain, guess, guessStream, GuessStream } from './index.js';
+import type { Api } from './core.js';
 
 export type { Bytes, CodePage, Description, Explanation, Kind, Reading, Source } from './index.js';
 
@@ -13,13 +13,7 @@ export declare const INPUT_LIMIT: number;
  * The API over codepage_guess_simd.wasm where the engine has WebAssembly SIMD
  * (or where it is the only one given), codepage_guess.wasm elsewhere.
  */
-export declare function load(sources: { simd?: ModuleSource; plain?: ModuleSource }): Promise<{
-  guess: typeof guess;
-  explain: typeof explain;
-  codec: typeof codec;
-  describe: typeof describe;
-  GuessStream: typeof GuessStream;
-  guessStream: typeof guessStream;
-  INPUT_LIMIT: number;
-  simd: boolean;
-}>;
+export declare function load(sources: {
+  simd?: ModuleSource;
+  plain?: ModuleSource;
+}): Promise<Api & { INPUT_LIMIT: number; simd: boolean }>;
