@@ -573,8 +573,13 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     }
     std::memcpy(bytes - kHistory, bytes + kBlock - kHistory, kHistory);
     block.store(bytes);
+    // The masks too come from the window, the copy the counts read, so that no
+    // compiler can take them from a second read of the input (the test that
+    // rewrites the input meanwhile failed on s390x when they came from the
+    // block itself).
+    const Block copy(bytes);
     BytePlanes planes;
-    block.planes(planes);
+    copy.planes(planes);
     const ByteClasses c(planes);
 
     sequences.find(c, [&](Mask ends, unsigned n) {

@@ -1,3 +1,6 @@
+#include <atomic>
+#include <cstring>
+
 #include "encoding/block_kernels.hpp"
 #include "encoding/byte_load.hpp"
 
@@ -11,7 +14,14 @@ namespace {
 // two terms meeting, so the top byte of the product gathers the eight bits.
 class PortableBlock {
  public:
-  explicit PortableBlock(const std::uint8_t* bytes) noexcept { std::memcpy(bytes_, bytes, kBlock); }
+  // The bytes are copied once, and every mask comes from the copy. The fence
+  // keeps the compiler from reading the input again in its place (it may,
+  // where it sees no store between): another program may be rewriting a
+  // mapped file, and a second read would bend the masks away from the bytes.
+  explicit PortableBlock(const std::uint8_t* bytes) noexcept {
+    std::memcpy(bytes_, bytes, kBlock);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+  }
 
   [[maybe_unused]] static constexpr bool kLooksUpPairs = false;
   static unsigned lookUpPairs(const ShiftJISTables&, const std::uint8_t*, unsigned, std::uint8_t*,
