@@ -386,18 +386,24 @@ Stream_dealloc(StreamObject *self)
     Py_DECREF(type);
 }
 
-/* Takes the stream's lock, letting other threads run while it waits, and
-   then checks that the stream is still open: a close() may have come in
-   between. Returns 0 with the lock held, or -1 with ValueError set and the
-   lock released. */
-static int
-Stream_take(StreamObject *self)
+/* Takes the stream's lock, letting other threads run while it waits. */
+static void
+Stream_lock(StreamObject *self)
 {
     if (!PyThread_acquire_lock(self->lock, NOWAIT_LOCK)) {
         Py_BEGIN_ALLOW_THREADS
         PyThread_acquire_lock(self->lock, WAIT_LOCK);
         Py_END_ALLOW_THREADS
     }
+}
+
+/* Takes the stream's lock, then checks that the stream is still open: a
+   close() may have come in between. Returns 0 with the lock held, or -1
+   with ValueError set and the lock released. */
+static int
+Stream_take(StreamObject *self)
+{
+    Stream_lock(self);
     if (self->stream == NULL) {
         PyThread_release_lock(self->lock);
         PyErr_SetString(PyExc_ValueError, "the stream is closed");
@@ -477,11 +483,7 @@ static PyObject *
 Stream_close(StreamObject *self, PyObject *unused)
 {
     (void)unused;
-    if (!PyThread_acquire_lock(self->lock, NOWAIT_LOCK)) {
-        Py_BEGIN_ALLOW_THREADS
-        PyThread_acquire_lock(self->lock, WAIT_LOCK);
-        Py_END_ALLOW_THREADS
-    }
+    Stream_lock(self);
     cpg_stream_free(self->stream);
     self->stream = NULL;
     PyThread_release_lock(self->lock);
