@@ -138,6 +138,14 @@ void registerAll() {
                                    data);
       benchmark::RegisterBenchmark(("count_characters" + isa + suffix).c_str(), countCharacters,
                                    kernels, data);
+      benchmark::RegisterBenchmark(("check_shift_jis_lines" + isa + suffix).c_str(),
+                                   [kernels](benchmark::State& state, const bench::Bytes* sample) {
+                                     for (auto _ : state)
+                                       benchmark::DoNotOptimize(kernels->checkShiftJISLines(
+                                           sample->data(), lengthOf(*sample)));
+                                     setThroughput(state, *sample);
+                                   },
+                                   data);
     }
   }
 }

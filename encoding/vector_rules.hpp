@@ -74,16 +74,103 @@ typename V::Vec utf8Errors(const std::uint8_t* p, bool longForms,
       overlong = V::bitOr(
           overlong, V::bitAnd(V::eq(before1, splat<V>(0xF4)), V::subtract(v, splat<V>(0x8F))));
   }
-  if (kStrict) {
-    overlong = V::bitOr(overlong, V::bitOr(V::eq(V::bitAnd(v, splat<V>(0xFE)), splat<V>(0xC0)),
-                                           V::bitAnd(V::eq(before1, splat<V>(0xED)),
-                                                     V::subtract(v, splat<V>(0x9F)))));
+  if (kStrict && surrogates) {
+    overlong = V::bitOr(overlong,
+                        V::bitAnd(V::eq(before1, splat<V>(0xED)), V::subtract(v, splat<V>(0x9F))));
   }
   // The byte is right where "continuation" and "unreached" differ.
   // Continuation bytes are 80-BF: below C0 (-64) as signed bytes.
   const Vec unreached = V::eq(reach, V::zero());
   const Vec continuation = V::lessSigned(v, splat<V>(0xC0));
   return V::bitOr(V::bitOr(V::eq(continuation, unreached), overlong), neverInUTF8);
+}
+
+// Whether an instruction set looks bytes up in a 16-byte table (it says so with
+// kLooksUpNibbles, and has `lookup`, `table` and `highNibbles`): then
+// Unicode's rules take three lookups.
+template <typename V, typename = void>
+struct LooksUpNibbles : std::false_type {};
+template <typename V>
+struct LooksUpNibbles<V, std::void_t<decltype(V::kLooksUpNibbles)>> : std::true_type {};
+
+// UTF-8's rules from three table lookups per vector, after Keiser and Lemire
+// ("Validating UTF-8 in less than one instruction per byte", 2021). Every
+// error of a byte pair shows in its two bytes' nibbles: each table gives, for
+// one nibble, the errors that nibble is part of, one bit per error, and a pair
+// is in error where all three agree on a bit:
+//   too short   a lead (C0 up) before anything but a continuation byte;
+//   too long    a continuation byte after ASCII;
+//   overlong    C0 or C1 before any continuation, E0 before 80-9F, F0 before 80-8F;
+//   surrogate   ED before A0-BF;
+//   too large   F4 before 90-BF, F5 up before any continuation;
+//   two conts   a continuation after a continuation: right exactly where a lead
+//               two or three bytes before (E0 up, F0 up) wants a third or fourth
+//               byte, so it is turned over there.
+// Nothing reaches further than three bytes back; the caller keeps them readable.
+//
+// kStrict: Unicode's rules. Otherwise the counter's, for bytes with nothing
+// from F0 up among them or the five before: those are the same but for
+// surrogates, which the counter takes.
+template <typename V, bool kStrict>
+typename V::Vec lookedUpUTF8Errors(const std::uint8_t* p) noexcept {
+  using Vec = typename V::Vec;
+  constexpr std::uint8_t kTooShort = 0x01, kTooLong = 0x02, kOverlong3 = 0x04;
+  constexpr std::uint8_t kTooLarge = kStrict ? 0x08 : 0, kSurrogate = kStrict ? 0x10 : 0;
+  constexpr std::uint8_t kOverlong2 = 0x20, kTwoConts = 0x80;
+  // F5 up before 80-8F, and F0 before 80-8F: the same bit, told apart by the
+  // first byte's low nibble.
+  constexpr std::uint8_t kTooLarge1000 = kStrict ? 0x40 : 0, kOverlong4 = kStrict ? 0x40 : 0;
+  constexpr std::uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
+  constexpr std::uint8_t kBeyond = kCarry | kTooLarge | kTooLarge1000;
+  alignas(16) static constexpr std::uint8_t kFirstHigh[16] = {
+      // 00-7F: ASCII
+      kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
+      // 80-BF: continuation bytes
+      kTwoConts, kTwoConts, kTwoConts, kTwoConts,
+      // C0-CF, D0-DF, E0-EF, F0-FF: leads
+      kTooShort | kOverlong2, kTooShort, kTooShort | kOverlong3 | kSurrogate,
+      kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};
+  // By the first byte's low nibble: C0, E0 and F0 end in 0, C1 in 1, F4 in 4,
+  // ED in D, and F5 to FF in 5 to F.
+  alignas(16) static constexpr std::uint8_t kFirstLow[16] = {
+      kCarry | kOverlong3 | kOverlong2 | kOverlong4,
+      kCarry | kOverlong2,
+      kCarry,
+      kCarry,
+      kCarry | kTooLarge,
+      kBeyond,
+      kBeyond,
+      kBeyond,
+      kBeyond,
+      kBeyond,
+      kBeyond,
+      kBeyond,
+      kBeyond,
+      kBeyond | kSurrogate,
+      kBeyond,
+      kBeyond};
+  alignas(16) static constexpr std::uint8_t kSecondHigh[16] = {
+      // 00-7F
+      kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+      // 80-8F, 90-9F, A0-AF, B0-BF
+      kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,
+      kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,
+      kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
+      kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
+      // C0-FF
+      kTooShort, kTooShort, kTooShort, kTooShort};
+  const Vec v = V::load(p);
+  const Vec before1 = V::load(p - 1);
+  const Vec pairErrors =
+      V::bitAnd(V::bitAnd(V::lookup(V::table(kFirstHigh), V::highNibbles(before1)),
+                          V::lookup(V::table(kFirstLow), V::bitAnd(before1, splat<V>(0x0F)))),
+                V::lookup(V::table(kSecondHigh), V::highNibbles(v)));
+  // A lead of three bytes or more two bytes back, or of four three bytes back:
+  // the saturating subtract leaves 80 up just there.
+  Vec thirdOrFourth = V::subtract(V::load(p - 2), splat<V>(0xE0 - 0x80));
+  if (kStrict)
+    thirdOrFourth = V::bitOr(thirdOrFourth, V::subtract(V::load(p - 3), splat<V>(0xF0 - 0x80)));
+  return V::bitXor(pairErrors, V::bitAnd(thirdOrFourth, splat<V>(0x80)));
 }
 
 // Whether an instruction set computes where Shift_JIS pairs' characters are.
@@ -208,11 +295,13 @@ bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check
   bool asciiBefore = true;
 
   const auto blockIsFree = [&](const std::uint8_t* p, std::uint32_t size) noexcept {
+    // The lookups need neither of the lenient rules' hints, long forms and EDs.
+    constexpr bool kHints = !(kStrict && LooksUpNibbles<V>::value);
     Vec top = V::zero(), ed = V::zero();
     for (std::uint32_t k = 0; k < kPerBlock; ++k) {
       const Vec v = V::load(p + k * V::kWidth);
       top = V::max(top, v);
-      if (kStrict) ed = V::bitOr(ed, V::eq(v, splat<V>(0xED)));
+      if (kStrict && kHints) ed = V::bitOr(ed, V::eq(v, splat<V>(0xED)));
     }
     const bool ascii = V::topBits(top) == 0;
     // An ED here, or at the end of the block before: the lead of surrogates.
@@ -241,7 +330,13 @@ bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check
     const std::uint32_t vectors = ascii ? 1 : kPerBlock;
     Vec errors = V::zero();
     for (std::uint32_t k = 0; k < vectors; ++k) {
-      const Vec found = utf8Errors<V, kStrict>(p + k * V::kWidth, longForms, surrogates);
+      Vec found;
+      if constexpr (LooksUpNibbles<V>::value) {
+        found = kStrict || !longForms ? lookedUpUTF8Errors<V, kStrict>(p + k * V::kWidth)
+                                      : utf8Errors<V>(p + k * V::kWidth, true);
+      } else {
+        found = utf8Errors<V, kStrict>(p + k * V::kWidth, longForms, surrogates);
+      }
       errors =
           V::bitOr(errors, size == kBlock
                                ? found
@@ -281,8 +376,11 @@ bool isErrorFreeUTF8Vectors(const std::uint8_t* data, std::uint32_t length) noex
 template <typename V>
 UTF8Check checkUTF8StrictlyVectors(const std::uint8_t* data, std::uint32_t length) noexcept {
   UTF8Check seen{true, false, false};
-  seen.wellFormed = utf8VectorsAccept<V, true>(data, length, seen) &&
-                    !(length != 0 && (data[length - 1] & 0xFE) == 0xC0);
+  // A byte that starts no sequence at all (C0, C1, F5 up) is found by the byte
+  // after it, as a sequence cut short is: the last byte is looked at here.
+  const bool lastStartsNothing =
+      length != 0 && ((data[length - 1] & 0xFE) == 0xC0 || data[length - 1] >= 0xF5);
+  seen.wellFormed = utf8VectorsAccept<V, true>(data, length, seen) && !lastStartsNothing;
   return seen;
 }
 

@@ -25,6 +25,7 @@ struct SIMD128 {
   static Vec min(Vec a, Vec b) noexcept { return wasm_u8x16_min(a, b); }
   static Vec max(Vec a, Vec b) noexcept { return wasm_u8x16_max(a, b); }
   static Vec add(Vec a, Vec b) noexcept { return wasm_i8x16_add(a, b); }
+  static Vec bitXor(Vec a, Vec b) noexcept { return wasm_v128_xor(a, b); }
   static std::uint32_t topBits(Vec v) noexcept { return wasm_i8x16_bitmask(v); }
 };
 

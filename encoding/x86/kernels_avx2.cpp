@@ -30,6 +30,17 @@ struct AVX2 {
   static Vec min(Vec a, Vec b) noexcept { return _mm256_min_epu8(a, b); }
   static Vec max(Vec a, Vec b) noexcept { return _mm256_max_epu8(a, b); }
   static Vec add(Vec a, Vec b) noexcept { return _mm256_add_epi8(a, b); }
+  static Vec bitXor(Vec a, Vec b) noexcept { return _mm256_xor_si256(a, b); }
+  static constexpr bool kLooksUpNibbles = true;
+  // The same 16-byte table in both halves, for lookup().
+  static Vec table(const std::uint8_t* sixteen) noexcept {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sixteen)));
+  }
+  // Each byte of `index` (0 to 15) replaced by that entry of `table`.
+  static Vec lookup(Vec table, Vec index) noexcept { return _mm256_shuffle_epi8(table, index); }
+  static Vec highNibbles(Vec v) noexcept {
+    return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+  }
   static std::uint32_t topBits(Vec v) noexcept {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
   }

@@ -29,6 +29,7 @@ struct SSE2 {
   static Vec min(Vec a, Vec b) noexcept { return _mm_min_epu8(a, b); }
   static Vec max(Vec a, Vec b) noexcept { return _mm_max_epu8(a, b); }
   static Vec add(Vec a, Vec b) noexcept { return _mm_add_epi8(a, b); }
+  static Vec bitXor(Vec a, Vec b) noexcept { return _mm_xor_si128(a, b); }
   static std::uint32_t topBits(Vec v) noexcept {
     return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
   }
