@@ -142,6 +142,23 @@ bool readsAsJapanese(const JapaneseEvidence& e, Reading reading) noexcept {
           (2 * e.kanjiWithLetterTrails <= e.kanji && 2 * e.smallLetterPairs <= e.kanji));
 }
 
+namespace {
+
+// Whether the evidence so far already says plainly what the text is, far
+// from every threshold of readsAsJapanese(): Latin text, with a quarter of
+// its characters inside words or without a character, or Japanese text, with
+// kana, half of it kana and kanji, almost nothing inside words or without a
+// character, and a score twice the threshold. A box-drawn banner or a table of
+// symbols at the top of a Japanese file is neither, and the sample goes on.
+bool sayPlainly(const JapaneseEvidence& e) noexcept {
+  if (4 * e.betweenLetters >= e.characters || 4 * e.unassigned >= e.characters) return true;
+  const std::uint32_t japanese = e.kana + e.kanji + e.halfWidthWords;
+  return 32 * e.betweenLetters <= e.characters && 32 * e.unassigned <= e.characters &&
+         2 * japanese >= e.characters && 8 * e.kana >= e.characters && japaneseScore(e) >= 0.2;
+}
+
+}  // namespace
+
 bool readsAsJapaneseWhenTold(const JapaneseEvidence& e) noexcept {
   const std::uint32_t japanese = e.kana + e.kanji + e.halfWidthWords;
   return e.characters != 0 && 2 * e.betweenLetters <= e.characters && e.unassigned == 0 &&
@@ -199,6 +216,15 @@ void Classifier::JapaneseReading::begin() noexcept {
   letterBefore_ = latinIfASCII_ = latinIfLetter_ = false;  // a character beside another
 }
 
+// The sample ends at kEvidenceSample characters, or at a checkpoint where
+// the evidence already says plainly what the text is.
+void Classifier::JapaneseReading::counted() noexcept {
+  const std::uint32_t n = evidence.characters;
+  if (n >= JapaneseEvidence::kEvidenceSample ||
+      (n % JapaneseEvidence::kCheckpoint == 0 && sayPlainly(evidence)))
+    sampled_ = true;
+}
+
 void Classifier::JapaneseReading::end(unsigned code) noexcept {
   const std::uint32_t kanji = evidence.kanji;
   const unsigned lead = code >> 8, trail = code & 0xFF;
@@ -210,6 +236,7 @@ void Classifier::JapaneseReading::end(unsigned code) noexcept {
     countCharacter(evidence, code);
     if (letterTrail && evidence.kanji != kanji) ++evidence.kanjiWithLetterTrails;
     if (lead >= 0xE0 && trail < 0x80) ++evidence.smallLetterPairs;
+    counted();
   }
   // Two accented small letters in a row (E0-FF in every Latin set) read as
   // one character of lead E0 up and trail E0 up.
@@ -235,6 +262,7 @@ void Classifier::JapaneseReading::end() noexcept {
   if (sampling()) {
     ++evidence.characters;
     ++evidence.kanji;
+    counted();
   }
 }
 
@@ -438,11 +466,8 @@ void Classifier::feedBytes(const std::uint8_t* data, std::size_t size) noexcept 
 // of many lines at once.
 bool Classifier::canTakeLines() const noexcept {
   const bool wide = mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8;
-  const auto full = [](const JapaneseReading& reading) {
-    return reading.evidence.characters >= JapaneseEvidence::kEvidenceSample;
-  };
-  return markKnown_ && !wide && high_ && fed_ >= kBinaryWindow && full(sjis_) &&
-         (euc_.broken || full(euc_));
+  return markKnown_ && !wide && high_ && fed_ >= kBinaryWindow && sjis_.sampled() &&
+         (euc_.broken || euc_.sampled());
 }
 
 // Complete lines, every reading idle at their start.
@@ -584,7 +609,9 @@ Description Classifier::finish(bool complete, bool japanese) const noexcept {
   Description d;
   d.bom = c.mark_ != ByteOrderMark::None;
   d.kind = c.kindOf(japanese);
-  d.ambiguous = c.high_ && !c.utf8Broken_ && !c.sjis_.broken;
+  // A binary is no text that either reading could be asked about (nor is it
+  // read past the NUL byte that made it one).
+  d.ambiguous = d.kind != Kind::Binary && c.high_ && !c.utf8Broken_ && !c.sjis_.broken;
   // What the Japanese readings found, where they were asked.
   if (d.kind == Kind::ShiftJIS || d.kind == Kind::EUCJP || d.kind == Kind::Mixed ||
       d.kind == Kind::Unknown)

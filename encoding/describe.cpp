@@ -62,9 +62,7 @@ void read(Reading& reading, Span data, std::uint32_t length, More more) noexcept
 
 Classifier::ShiftJISReading readUntilSampled(Span data, std::uint32_t length) noexcept {
   Classifier::ShiftJISReading reading;
-  read(reading, data, length, [](const Classifier::ShiftJISReading& r) {
-    return r.evidence.characters < JapaneseEvidence::kEvidenceSample;
-  });
+  read(reading, data, length, [](const Classifier::ShiftJISReading& r) { return !r.sampled(); });
   reading.finish();
   return reading;
 }
@@ -160,13 +158,15 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
                              : Decision{0, Rule::OnlyErrorFree, 1};
     return d;
   }
-  if (nulEarly || utf8.wellFormed) d.decision = decideEncoding(candidateEncodings(), data, length);
   if (nulEarly) {
+    d.decision = decideEncoding(candidateEncodings(), data, length);
     d.kind = Kind::Binary;
-    d.ambiguous = utf8.wellFormed && utf8.high && sjisValid((d.decision.errorFree & 2) != 0);
     return d;
   }
   if (utf8.wellFormed) {  // ASCII
+    // Both readings are clean and neither counts a byte: no score, no verdict.
+    constexpr std::size_t kCount = kCandidates.size();
+    d.decision = Decision{kCount, Rule::Undecided, (1u << kCount) - 1};
     if (!utf8.escape) {
       d.kind = Kind::ASCII;
     } else {

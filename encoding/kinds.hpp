@@ -47,10 +47,13 @@ std::size_t byteOrderMarkLength(ByteOrderMark mark) noexcept;
 inline constexpr std::size_t kBinaryWindow = 8192;
 
 // What the Shift_JIS or the EUC-JP reading of the text met, over its first
-// kEvidenceSample non-ASCII characters: enough to tell Japanese from Latin
-// text, and bounded so that a long file costs no more than a short one.
+// kEvidenceSample non-ASCII characters, or fewer where the text says plainly
+// what it is sooner: enough to tell Japanese from Latin text, and bounded so
+// that a long file costs no more than a short one.
 struct JapaneseEvidence {
   static constexpr std::uint32_t kEvidenceSample = 4096;
+  // The sample may end early at each multiple of kCheckpoint characters.
+  static constexpr std::uint32_t kCheckpoint = 256;
 
   std::uint32_t characters = 0;      // non-ASCII characters read
   std::uint32_t kana = 0;            // hiragana, katakana, the long vowel mark
@@ -96,7 +99,7 @@ double japaneseScore(const JapaneseEvidence& evidence) noexcept;
 struct Description {
   Kind kind = Kind::Empty;
   bool bom = false;        // a byte order mark starts the bytes
-  bool ambiguous = false;  // valid UTF-8 and valid Shift_JIS, with non-ASCII
+  bool ambiguous = false;  // text valid as UTF-8 and as Shift_JIS, with non-ASCII
   // For mixed text: the first line (from 1) that is well-formed multi-byte
   // UTF-8, and the first that is Shift_JIS; 0 where there is none.
   std::uint64_t utf8Line = 0;
@@ -149,11 +152,13 @@ class Classifier {
     void asciiRun(const std::uint8_t* run, std::size_t size) noexcept;
     // The input ends: a character waiting for what follows it is judged.
     void finish() noexcept;
+    // The evidence is complete: nothing more is counted.
+    bool sampled() const noexcept { return sampled_; }
 
    private:
-    bool sampling() const noexcept {
-      return evidence.characters < JapaneseEvidence::kEvidenceSample;
-    }
+    bool sampling() const noexcept { return !sampled_; }
+    void counted() noexcept;
+    bool sampled_ = false;
     bool letterBefore_ = false;        // the character before was an ASCII letter
     bool startedAfterLetter_ = false;  // the character being read began after one
     // The character just read began after a letter and is as a Latin letter

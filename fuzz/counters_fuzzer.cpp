@@ -4,7 +4,9 @@
 // input is split, only countable byte values are counted, nothing is counted
 // twice, each kernel's validity and histograms are the counters', and the
 // verdict is a candidate or "undecided", the same as the full reading gives,
-// the C interface gives, and its stream gives on the input in two pieces.
+// the C interface gives, and its stream gives on the input in two pieces;
+// and the one-shot classification and the strict UTF-8 check say what the
+// classifier reading every byte says.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include "encoding/counter_sjis.hpp"
 #include "encoding/counter_utf8.hpp"
 #include "encoding/kernels.hpp"
+#include "encoding/kinds.hpp"
 
 namespace {
 
@@ -105,6 +108,32 @@ void checkKernels(const std::uint8_t* data, std::size_t size, const my::CounterU
   }
 }
 
+void checkKinds(const std::uint8_t* data, std::size_t size, std::size_t split) {
+  const auto copy = exactCopy(data, size);
+  const auto length = static_cast<std::uint32_t>(size);
+  my::Classifier::StrictUTF8 strict;
+  bool wellFormed = true;
+  for (std::size_t i = 0; i < size; ++i)
+    wellFormed = strict.step(data[i]) && wellFormed;
+  for (const my::Kernels* kernels : my::runnableKernels()) {
+    if (kernels->checkUTF8Strictly == nullptr) continue;
+    require(kernels->checkUTF8Strictly(copy.get(), length).wellFormed == wellFormed,
+            "a strict UTF-8 check differs from the classifier's reading");
+  }
+  for (const bool whole : {true, false}) {
+    my::Classifier classifier;
+    classifier.feed(data, split);
+    classifier.feed(data + split, size - split);
+    const my::Description reference = classifier.finish(whole);
+    const my::Description fast =
+        my::describe(copy.get(), length, whole ? my::Extent::Whole : my::Extent::Start);
+    require(fast.kind == reference.kind && fast.bom == reference.bom &&
+                fast.ambiguous == reference.ambiguous && fast.utf8Line == reference.utf8Line &&
+                fast.sjisLine == reference.sjisLine && fast.score == reference.score,
+            "describe() differs from the classifier");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -115,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto utf8 = checkCounter<my::CounterUTF8>("utf8", data, size, split, mayCountUTF8);
   const auto sjis = checkCounter<my::CounterSJIS>("sjis", data, size, split, mayCountSJIS);
   checkKernels(data, size, utf8, sjis);
+  checkKinds(data, size, split);
 
   const auto copy = exactCopy(data, size);
   const std::array<const char*, 2> candidates = {"utf8", "sjis"};

@@ -272,8 +272,9 @@ typedef struct cpg_description {
   int32_t code_page;  /* the verdict, as cpg_guess() gives it */
   uint32_t rule;      /* a cpg_rule: what decided the verdict */
   uint32_t bom;       /* 1 when a byte order mark starts the bytes */
-  uint32_t ambiguous; /* 1 when the bytes are valid UTF-8 and valid Shift_JIS
-                         and hold non-ASCII: the verdict rests on the score */
+  uint32_t ambiguous; /* 1 when the bytes are text (not binary), valid UTF-8
+                         and valid Shift_JIS, and hold non-ASCII: the verdict
+                         rests on the score */
   uint32_t reserved;  /* 0 */
   uint64_t examined;  /* bytes classified */
   uint64_t utf8_line; /* the first line (from 1) that is well-formed
@@ -281,7 +282,8 @@ typedef struct cpg_description {
                          turns to UTF-8 */
   uint64_t sjis_line; /* the first line that only Shift_JIS reads, 0 if none */
   double score;       /* the Shift_JIS reading's score as Japanese text, 0 to
-                         1, from its first 4,096 non-ASCII characters */
+                         1, from its first 4,096 non-ASCII characters (or
+                         fewer, where those already read plainly) */
 } cpg_description;
 
 /*

@@ -118,6 +118,10 @@ std::vector<KindCase> kindCases() {
       {"UTF-16 with a lone surrogate is no UTF-16", brokenUTF16, Kind::Binary, true, false},
       {"a NUL byte early", binary, Kind::Binary, false, false},
       {"a NUL byte past the first 8 KiB", lateNul, Kind::UTF8, false, false},
+      // A binary is not read past its NUL byte: whatever follows cannot make
+      // it ambiguous, however it is fed.
+      {"a NUL byte before UTF-8 cut short", Bytes{0} + bytesOf("caf\xC3\xA9\n\xE3\x81"),
+       Kind::Binary, false, false},
       {"a surrogate is no UTF-8", bytesOf("a \xED\xA0\x80 b\n"), Kind::Unknown, false, false},
       {"Japanese in Shift_JIS", kSJIS, Kind::ShiftJIS, false, false},
       {"吉里吉里, too short for the score", hexBytes("8B 67 97 A2 8B 67 97 A2 0A"), Kind::ShiftJIS,
@@ -233,6 +237,7 @@ TEST(Kinds, AreTheSameInAnyPieces) {
       ASSERT_EQ(pieces.utf8Line, whole.utf8Line) << c.what;
       ASSERT_EQ(pieces.sjisLine, whole.sjisLine) << c.what;
       ASSERT_EQ(pieces.bom, whole.bom) << c.what;
+      ASSERT_EQ(pieces.ambiguous, whole.ambiguous) << c.what;
       ASSERT_EQ(pieces.score, whole.score) << c.what;
     }
   }
