@@ -19,6 +19,8 @@
 #include "encoding/counter_utf8.hpp"
 #endif
 #include "encoding/kernels.hpp"
+#include "encoding/kinds.hpp"
+#include "encoding/lines.hpp"
 #include "encoding/shift_jis_tables.hpp"
 
 namespace my {
@@ -267,10 +269,17 @@ class SJISValidator {
  public:
   template <typename Block>
   bool accepts(const Block& block, Mask valid) noexcept {
-    if (block.highBits() == 0 && !pairing_.leadPending()) return true;
+    return errors(block, valid) == 0;
+  }
+
+  // Where the counter meets an error in the block: at a trail that fails
+  // (the error is its lead's), or at a byte alone that cannot be one.
+  template <typename Block>
+  Mask errors(const Block& block, Mask valid) noexcept {
+    if (block.highBits() == 0 && !pairing_.leadPending()) return 0;
     const SJISClasses c = block.sjisClasses();
     const SJISErrors errors(c, pairing_.pair(c.lead), valid);
-    return (errors.failedTrails | errors.alone) == 0;
+    return errors.failedTrails | errors.alone;
   }
 
  private:
@@ -300,103 +309,108 @@ UTF8Check checkUTF8Strictly(const std::uint8_t* data, std::uint32_t length) noex
   return seen;
 }
 
-// The lines that cannot be UTF-8 give themselves away at once: a
-// continuation byte after ASCII (Shift_JIS kana and most kanji lead with one),
-// or a lead byte followed by anything but a continuation byte. The few lines
-// left are for the caller to read.
+// A line's first byte from 80 up tells most lines that cannot be UTF-8 at
+// once: a continuation byte (80-BF) after ASCII breaks UTF-8 there, and
+// Shift_JIS kana, punctuation and most kanji lead with one. The lines that
+// start their high bytes with a lead (C0 up) are read byte by byte from it, and
+// most break within a character or two.
 class UTF8LineFinder {
  public:
-  explicit UTF8LineFinder(std::uint32_t from) noexcept : from_(from), lineStart_(from) {}
+  UTF8LineFinder(const std::uint8_t* data, std::uint32_t length, std::uint32_t from) noexcept
+      : data_(data), length_(length), from_(from), found_(length) {}
 
-  // Takes the block at `start` (from `from`); false once a line is found.
+  // Takes the block at `start` (the input's offset); false once a line is
+  // found.
   //
-  // A line could be UTF-8 when it holds a high byte and no broken one (a
-  // newline after a lead counts for the line it ends). Both are spread along
-  // each line to its newline by a carry: adding a mask of marks to the mask
-  // of bytes that are not newlines ripples every mark through the rest of its
-  // line, and the sum's bit at the newline is set exactly when a mark came
-  // before it on that line. The carry out of the block's top takes the line
-  // that goes on into the next block.
+  // The first high byte of each line comes from a carry: adding the high
+  // bytes to the mask of bytes that are not newlines ripples a carry from a
+  // line's first high byte through the rest of the line, where the sum's bits
+  // are then the high bytes themselves, and stops at the newline; before the
+  // first high byte the sum holds the line's bits untouched. So the high bytes
+  // whose bit the sum clears are the first of their lines. The carry out of
+  // the block's top takes the line that goes on into the next block.
   template <typename Block>
-  bool accepts(const Block& block, std::uint32_t start, Mask valid) noexcept {
+  bool accepts(const Block& block, std::uint32_t start) noexcept {
     const Mask high = block.highBits();
-    const Mask continuation = block.continuationBits();
-    const Mask leads = high & ~continuation;
-    const Mask broken = ((continuation & ~lookBack(high, highBefore_, 1)) |
-                         (lookBack(leads, leadBefore_, 1) & ~continuation)) &
-                        valid;
-    highBefore_ = high;
-    leadBefore_ = leads;
-    const Mask newlines = block.equalTo('\n') & valid;
-    const Mask inLines = ~newlines;
-    const Mask highEnds = spread(inLines, high & inLines & valid, highCarry_) & newlines;
-    const Mask brokenEnds = (spread(inLines, broken & inLines, brokenCarry_) | broken) & newlines;
-    const Mask good = highEnds & ~brokenEnds;
-    if (good != 0) {
-      const Mask before = newlines & ((Mask{1} << lowestSetBit(good)) - 1);
-      if (before != 0) lineStart_ = from_ + start + highestSetBit(before) + 1;
-      found_ = true;
-      return false;
+    if (high == 0 && carry_ == 0) return true;  // nothing of a line with high bytes
+    const Mask inLines = ~block.equalTo('\n');  // a partial block's padding is no newline
+    const Mask sum = inLines + high;
+    const Mask total = sum + carry_;
+    carry_ = (sum < inLines || total < sum) ? 1 : 0;
+    for (Mask leads = high & ~total & ~block.continuationBits(); leads != 0; leads &= leads - 1) {
+      const std::uint32_t at = start + lowestSetBit(leads);
+      if (readsAsUTF8From(at)) {
+        found_ = lineStartOf(at);
+        return false;
+      }
     }
-    if (newlines != 0) lineStart_ = from_ + start + highestSetBit(newlines) + 1;
     return true;
   }
 
-  // The start of the line found, or `length` when there is none.
-  std::uint32_t found(std::uint32_t length) const noexcept {
-    return found_ || (highCarry_ != 0 && brokenCarry_ == 0) ? lineStart_ : length;
-  }
+  // The start of the line found, or the input's length when there is none.
+  std::uint32_t found() const noexcept { return found_; }
 
  private:
-  // inLines + marks + carry, the carry out kept for the next block.
-  static Mask spread(Mask inLines, Mask marks, Mask& carry) noexcept {
-    const Mask sum = inLines + marks;
-    const Mask total = sum + carry;
-    carry = (sum < inLines || total < sum) ? 1 : 0;
-    return total;
+  // Whether the line reads as UTF-8 from its first high byte at `at` (the
+  // bytes before are ASCII) to its newline, or to the end of the input, where
+  // a character may be cut: those lines are offered, for the caller to judge.
+  bool readsAsUTF8From(std::uint32_t at) const noexcept {
+    Classifier::StrictUTF8 utf8;
+    for (std::uint32_t i = at; i < length_; ++i) {
+      if (!utf8.step(data_[i])) return false;
+      if (data_[i] == '\n') return true;
+    }
+    return true;
   }
 
-  static unsigned highestSetBit(Mask mask) noexcept {
-#if defined(__GNUC__) || defined(__clang__)
-    return 63u - static_cast<unsigned>(__builtin_clzll(mask));
-#else
-    unsigned index = 0;
-    while (mask >>= 1)
-      ++index;
-    return index;
-#endif
+  std::uint32_t lineStartOf(std::uint32_t at) const noexcept {
+    return from_ + lines::startOf(data_ + from_, at - from_);
   }
 
-  std::uint32_t from_, lineStart_;
-  bool found_ = false;
-  Mask highCarry_ = 0, brokenCarry_ = 0;  // the line going on has a high, a broken byte
-  Mask highBefore_ = 0, leadBefore_ = 0;
+  const std::uint8_t* data_;
+  std::uint32_t length_, from_, found_;
+  Mask carry_ = 0;  // the line going on has had its first high byte
 };
 
 template <typename Block>
 std::uint32_t nextUTF8Line(const std::uint8_t* data, std::uint32_t length,
                            std::uint32_t from) noexcept {
-  UTF8LineFinder finder(from);
+  UTF8LineFinder finder(data, length, from);
   forEachBlock<Block>(data + from, length - from,
-                      [&](const Block& block, std::uint32_t start, Mask valid) {
-                        return finder.accepts(block, start, valid);
+                      [&](const Block& block, std::uint32_t start, Mask) {
+                        return finder.accepts(block, from + start);
                       });
-  return finder.found(length);
+  return finder.found();
 }
 
 // Shift_JIS validity and the first line that could be UTF-8, from one read
-// of each block.
-template <typename Block>
+// of each block; and, where Shift_JIS breaks, whether every line it breaks in
+// is UTF-8: Shift_JIS text with lines a UTF-8 editor added is mixed, anything
+// else with errors is not. Each line with errors is checked once, by
+// `strictUTF8`, and the pass ends at the first that is no UTF-8.
+template <typename Block, UTF8Check (*strictUTF8)(const std::uint8_t*, std::uint32_t) noexcept>
 ShiftJISLines checkShiftJISLines(const std::uint8_t* data, std::uint32_t length) noexcept {
   SJISValidator validator;
-  UTF8LineFinder finder(0);
-  bool looking = true;
-  const bool free =
-      forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t start, Mask valid) {
-        if (looking) looking = finder.accepts(block, start, valid);
-        return validator.accepts(block, valid);
-      });
-  return {free, finder.found(length)};
+  UTF8LineFinder finder(data, length, 0);
+  bool looking = true, errorFree = true, brokenLine = false;
+  std::uint32_t checkedUpTo = 0;  // the lines before are UTF-8
+  forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t start, Mask valid) {
+    if (looking) looking = finder.accepts(block, start);
+    for (Mask errors = validator.errors(block, valid); errors != 0; errors &= errors - 1) {
+      errorFree = false;
+      const std::uint32_t at = start + lowestSetBit(errors);
+      if (at < checkedUpTo) continue;
+      const std::uint32_t lineStart = lines::startOf(data, at);
+      const std::uint32_t end = lines::endOf(data, length, at);
+      if (!strictUTF8(data + lineStart, end - lineStart).wellFormed) {
+        brokenLine = true;
+        return false;
+      }
+      checkedUpTo = end;
+    }
+    return true;
+  });
+  return {errorFree, finder.found(), brokenLine};
 }
 
 template <typename Block>
@@ -772,23 +786,27 @@ inline void countCharactersByteByByte(const std::uint8_t* data, std::uint32_t le
 // blocks end there), a copy of its bytes as it read them, and its Shift_JIS
 // classes; it reads each byte of the input once. The UTF-8
 // validator may be an instruction set's own.
-template <typename Block>
-constexpr Kernels kernelsFor(
-    const char* name,
+template <
+    typename Block,
     bool (*utf8Validator)(const std::uint8_t*, std::uint32_t) noexcept = isErrorFreeUTF8<Block>,
-    UTF8Check (*strictUTF8)(const std::uint8_t*,
-                            std::uint32_t) noexcept = checkUTF8Strictly<Block>) noexcept {
+    UTF8Check (*strictUTF8)(const std::uint8_t*, std::uint32_t) noexcept = checkUTF8Strictly<Block>>
+constexpr Kernels kernelsFor(const char* name) noexcept {
 #if defined(CODEPAGE_GUESS_COMPACT)
   // The WebAssembly build: the validators, the byte counters themselves for
   // the histograms (the reference path carries them anyway), and nothing
   // the classifier's own readings or TextDecoder do.
-  static_cast<void>(strictUTF8);
   return Kernels{
       name,    utf8Validator, isErrorFreeSJIS<Block>, countCharactersByteByByte, nullptr, nullptr,
       nullptr, nullptr};
 #else
-  return Kernels{name,       utf8Validator,       isErrorFreeSJIS<Block>,    countCharacters<Block>,
-                 strictUTF8, nextUTF8Line<Block>, checkShiftJISLines<Block>, decodeShiftJIS<Block>};
+  return Kernels{name,
+                 utf8Validator,
+                 isErrorFreeSJIS<Block>,
+                 countCharacters<Block>,
+                 strictUTF8,
+                 nextUTF8Line<Block>,
+                 checkShiftJISLines<Block, strictUTF8>,
+                 decodeShiftJIS<Block>};
 #endif
 }
 

@@ -423,8 +423,15 @@ void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
         continue;
       }
     }
-    // Byte by byte up to the end of the next line, or of the piece.
-    const void* newline = std::memchr(data, '\n', size);
+    // Byte by byte up to the end of the next line, or of the piece, for the
+    // kernels may take the lines after it. They cannot before the first byte
+    // from 80 up: the lines up to it go at once.
+    std::size_t ascii = 0;
+    if (!high_) {
+      const auto span = static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 30));
+      ascii = my::skipAscii(data, 0, span);
+    }
+    const void* newline = std::memchr(data + ascii, '\n', size - ascii);
     const std::size_t part =
         newline == nullptr
             ? size
@@ -476,16 +483,10 @@ void Classifier::takeLines(const std::uint8_t* data, std::uint32_t size) noexcep
   const std::uint32_t ascii = my::skipAscii(data, 0, size);
   if (ascii == size) {
     fed_ += size;
-    lineNumber_ += static_cast<std::uint64_t>(std::count(data, data + size, '\n'));
+    lineNumber_ += countNewlines(data, size);
     return;
   }
   const UTF8Check utf8 = kernels.checkUTF8Strictly(data, size);
-  const bool sjis = kernels.isErrorFreeSJIS(data, size);
-  if (!utf8.wellFormed && !sjis) {
-    // Lines of both kinds, or of neither: only each line read tells.
-    feedBytes(data, size);
-    return;
-  }
   if (!euc_.broken) {
     for (std::uint32_t i = 0; i < size && !euc_.broken; ++i)
       euc_.step(data[i]);
@@ -493,17 +494,23 @@ void Classifier::takeLines(const std::uint8_t* data, std::uint32_t size) noexcep
   const std::uint64_t before = lineNumber_ - 1;  // lines before these
   if (utf8.wellFormed) {
     // Every line with a byte from 80 up is UTF-8.
+    if (!kernels.isErrorFreeSJIS(data, size)) sjis_.broken = true;
     if (utf8Lines_++ == 0) firstUTF8Line_ = before + lines::numberAt(data, ascii);
   } else {
+    // Lines of Shift_JIS, lines of UTF-8, and where Shift_JIS breaks, lines
+    // that are neither.
     utf8Broken_ = true;
-    const std::uint32_t candidate = utf8Lines_ == 0 ? kernels.nextUTF8Line(data, size, 0) : size;
+    const ShiftJISLines sjis = kernels.checkShiftJISLines(data, size);
+    if (!sjis.errorFree) sjis_.broken = true;
+    if (sjis.brokenLine) ++otherLines_;
+    const std::uint32_t candidate = utf8Lines_ == 0 ? sjis.utf8Line : size;
     const lines::FirstLines first =
         lines::firstLinesOfShiftJIS(data, size, true, candidate, sjisLines_ == 0);
     if (first.utf8 != 0 && utf8Lines_++ == 0) firstUTF8Line_ = before + first.utf8;
     if (first.sjis != 0 && sjisLines_++ == 0) firstSJISLine_ = before + first.sjis;
   }
   fed_ += size;
-  lineNumber_ += static_cast<std::uint64_t>(std::count(data, data + size, '\n'));
+  lineNumber_ += countNewlines(data, size);
 }
 
 // A kind nothing later can change: a binary, with no mark of UTF-16 or
@@ -538,11 +545,12 @@ void Classifier::skipAscii(const std::uint8_t* data, std::size_t run) noexcept {
   fed_ += run;
   sjis_.asciiRun(data, run);
   if (!euc_.broken) euc_.asciiRun(data, run);
-  for (const std::uint8_t* p = data;
-       (p = static_cast<const std::uint8_t*>(
-            std::memchr(p, '\n', run - static_cast<std::size_t>(p - data)))) != nullptr;
-       ++p)
-    endLine();
+  // The first newline ends the line going on; the others end lines of ASCII.
+  const auto* newline = static_cast<const std::uint8_t*>(std::memchr(data, '\n', run));
+  if (newline == nullptr) return;
+  endLine();
+  const auto after = static_cast<std::size_t>(newline + 1 - data);
+  lineNumber_ += countNewlines(newline + 1, static_cast<std::uint32_t>(run - after));
 }
 
 // The first four bytes wait for the mark to be known, then go through the

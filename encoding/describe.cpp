@@ -37,6 +37,21 @@ bool endsWithShiftJISLead(Span data, std::uint32_t length) noexcept {
   return run % 2 == 1;
 }
 
+// Whether the last line of a whole input (if it has no newline) holds a high
+// byte and breaks both readings: a character cut short by the end breaks
+// either.
+bool lastLineBreaksBoth(Span data, std::uint32_t length) noexcept {
+  const std::uint32_t start = lines::startOf(data, length);
+  const Span line = data + start;
+  const auto size = length - start;
+  const Kernels& kernels = selectedKernels();
+  if (std::find_if(line, line + size, [](std::uint8_t b) { return b >= 0x80; }) == line + size)
+    return false;
+  const bool utf8Broken =
+      !kernels.checkUTF8Strictly(line, size).wellFormed || endsInsideUTF8Character(line, size);
+  return utf8Broken && (!kernels.isErrorFreeSJIS(line, size) || endsWithShiftJISLead(line, size));
+}
+
 // Whether a reading waits for the rest of a character.
 bool pending(const Classifier::ShiftJISReading& reading) noexcept {
   return reading.lead != 0;
@@ -196,23 +211,23 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
   const bool utf8Free = kernels.isErrorFreeUTF8(data, length);
   const ShiftJISLines sjisLines =
       linesDecide ? kernels.checkShiftJISLines(data, length)
-                  : ShiftJISLines{kernels.isErrorFreeSJIS(data, length), length};
+                  : ShiftJISLines{kernels.isErrorFreeSJIS(data, length), length, false};
   d.decision = utf8Free != sjisLines.errorFree
                    ? Decision{utf8Free ? 0u : 1u, Rule::OnlyErrorFree, utf8Free ? 1u : 2u}
                    : decideEncoding(candidateEncodings(), data, length);
   d.kind = kind;
   if (!linesDecide) return d;
-  if (!sjisValid(sjisLines.errorFree)) {
-    // Shift_JIS broken somewhere: mixed text whose UTF-8 lines break it, or
-    // anything else. Only every line read tells.
-    const Decision decision = d.decision;
-    d = readEveryByte();
-    d.decision = decision;
-    return d;
-  }
   const lines::FirstLines first =
       lines::firstLinesOfShiftJIS(data, length, whole, sjisLines.utf8Line, true);
-  d.kind = first.utf8 != 0 ? Kind::Mixed : Kind::ShiftJIS;
+  if (sjisValid(sjisLines.errorFree)) {
+    d.kind = first.utf8 != 0 ? Kind::Mixed : Kind::ShiftJIS;
+  } else {
+    // Shift_JIS broken somewhere: mixed text when every line it breaks in is
+    // UTF-8, the line a whole input ends with as a whole line.
+    const bool brokenLine = sjisLines.brokenLine || (whole && lastLineBreaksBoth(data, length));
+    if (brokenLine || first.utf8 == 0 || first.sjis == 0) return d;
+    d.kind = Kind::Mixed;
+  }
   d.utf8Line = first.utf8;
   d.sjisLine = first.sjis;
   return d;

@@ -26,10 +26,13 @@ struct UTF8Check {
 };
 
 // Shift_JIS validity with the start of the first line that could be UTF-8,
-// as nextUTF8Line() finds it (the input's length when there is none).
+// as nextUTF8Line() finds it (the input's length when there is none), and
+// whether a line with a Shift_JIS error is no UTF-8 either: the bytes are
+// read as an input's start, where a character cut by the end is no error.
 struct ShiftJISLines {
   bool errorFree;
   std::uint32_t utf8Line;
+  bool brokenLine;
 };
 
 // One instruction set's versions of the block-parallel routines; in a build

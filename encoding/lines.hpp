@@ -7,18 +7,29 @@
 #include <cstdint>
 #include <cstring>
 
+#include "encoding/ascii_run.hpp"
 #include "encoding/kinds.hpp"
 
 namespace my {
 inline namespace codepage_guess {
 namespace lines {
+// Internal linkage: the vector kernels read lines too, and a copy compiled for
+// AVX2 must never be the one a plain x86-64 caller links to.
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces)
 
 inline std::uint64_t numberAt(const std::uint8_t* data, std::uint32_t at) noexcept {
-  return 1 + static_cast<std::uint64_t>(std::count(data, data + at, '\n'));
+  return 1 + countNewlines(data, at);
 }
 
-// The end of the line that starts at `start`: just past its newline, or
-// `length`.
+// The start of the line that holds the byte at `at`.
+inline std::uint32_t startOf(const std::uint8_t* data, std::uint32_t at) noexcept {
+  while (at > 0 && data[at - 1] != '\n')
+    --at;
+  return at;
+}
+
+// The end of the line that holds the byte at `start`: just past its newline,
+// or `length`.
 inline std::uint32_t endOf(const std::uint8_t* data, std::uint32_t length,
                            std::uint32_t start) noexcept {
   const void* newline = std::memchr(data + start, '\n', length - start);
@@ -39,6 +50,8 @@ inline bool isUTF8(const std::uint8_t* data, std::uint32_t start, std::uint32_t 
   }
   return high && (utf8.need == 0 || cutAllowed);
 }
+
+}  // namespace
 
 struct FirstLines {
   std::uint64_t utf8 = 0, sjis = 0;  // line numbers from 1; 0 where there is none

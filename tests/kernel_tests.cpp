@@ -55,17 +55,23 @@ using testing_support::stepEachByte;
   // Every line that is UTF-8 (high bytes, no error; a cut at the end is
   // none) must be among those the finder offers, and each offered holds a
   // byte from 80 up.
+  // A line breaks both readings when it has high bytes, a UTF-8 error and a
+  // Shift_JIS error (the counter's, whose reading starts afresh at a newline).
   std::vector<std::uint32_t> utf8Lines, offered;
+  bool brokenLine = false;
   for (std::uint32_t start = 0; start < length;) {
     my::Classifier::StrictUTF8 line;
+    my::CounterSJIS sjis;
     bool fine = true, lineHigh = false;
     std::uint32_t end = start;
     while (end < length) {
       fine = line.step(bytes[end]) && fine;
+      sjis.step(bytes[end]);
       lineHigh = lineHigh || bytes[end] >= 0x80;
       if (bytes[end++] == '\n') break;
     }
     if (fine && lineHigh) utf8Lines.push_back(start);
+    brokenLine = brokenLine || (lineHigh && !fine && sjis.errors != 0);
     start = end;
   }
   for (std::uint32_t from = 0; from < length;) {
@@ -95,6 +101,9 @@ using testing_support::stepEachByte;
   if (both.errorFree && both.utf8Line != first)
     return ::testing::AssertionFailure()
            << "first line " << both.utf8Line << " with Shift_JIS, " << first << " alone";
+  if (both.brokenLine != brokenLine)
+    return ::testing::AssertionFailure() << "a line that breaks both readings is "
+                                         << (brokenLine ? "missed" : "seen where there is none");
   return ::testing::AssertionSuccess();
 }
 

@@ -273,6 +273,9 @@ TEST(Kinds, AreTheSameWhetherLinesAreReadWholeOrByteByByte) {
       {"Latin-1", latin},
       {"Latin-1, then Shift_JIS", latin + sjis},
       {"a NUL byte early", Bytes{0x41, 0} + sjis},
+      // UTF-8 that Shift_JIS reads cleanly until a line past the samples.
+      {"UTF-8 that breaks Shift_JIS past them",
+       repeated(bytesOf("caf\xC3\xA9 cr\xC3\xA8me\n"), 60000) + bytesOf("\xE3\x81\x82\n")},
   };
   for (const auto& [what, bytes] : inputs) {
     my::Classifier byteByByte;

@@ -32,8 +32,8 @@ struct SIMD128 {
 }  // namespace
 
 extern const Kernels kSIMD128Kernels;
-const Kernels kSIMD128Kernels = kernelsFor<VectorBlock<SIMD128>>(
-    "simd128", isErrorFreeUTF8Vectors<SIMD128>, checkUTF8StrictlyVectors<SIMD128>);
+const Kernels kSIMD128Kernels = kernelsFor<VectorBlock<SIMD128>, isErrorFreeUTF8Vectors<SIMD128>,
+                                           checkUTF8StrictlyVectors<SIMD128>>("simd128");
 
 }  // namespace codepage_guess
 }  // namespace my

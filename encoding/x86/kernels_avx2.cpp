@@ -74,8 +74,9 @@ struct AVX2 {
 }  // namespace
 
 extern const Kernels kAVX2Kernels;
-const Kernels kAVX2Kernels = kernelsFor<VectorBlock<AVX2>>("avx2", isErrorFreeUTF8Vectors<AVX2>,
-                                                           checkUTF8StrictlyVectors<AVX2>);
+const Kernels kAVX2Kernels =
+    kernelsFor<VectorBlock<AVX2>, isErrorFreeUTF8Vectors<AVX2>, checkUTF8StrictlyVectors<AVX2>>(
+        "avx2");
 
 }  // namespace codepage_guess
 }  // namespace my

@@ -41,8 +41,9 @@ struct SSE2 {
 }  // namespace
 
 extern const Kernels kSSE2Kernels;
-const Kernels kSSE2Kernels = kernelsFor<VectorBlock<SSE2>>("sse2", isErrorFreeUTF8Vectors<SSE2>,
-                                                           checkUTF8StrictlyVectors<SSE2>);
+const Kernels kSSE2Kernels =
+    kernelsFor<VectorBlock<SSE2>, isErrorFreeUTF8Vectors<SSE2>, checkUTF8StrictlyVectors<SSE2>>(
+        "sse2");
 
 }  // namespace codepage_guess
 }  // namespace my
