@@ -526,19 +526,21 @@ bool Classifier::settled() const noexcept {
 std::size_t Classifier::asciiRunAt(const std::uint8_t* data, std::size_t size) const noexcept {
   const bool wide = mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8;
   if (wide || utf8_.need != 0 || sjis_.lead != 0 || (!euc_.broken && euc_.need != 0)) return 0;
-  const auto limit = static_cast<std::uint32_t>(size < (1u << 30) ? size : (1u << 30));
-  const std::size_t run = my::skipAscii(data, 0, limit);
-  if (run < 2) return 0;
-  // Before the first byte from 80 up, JIS escapes matter.
-  if (!high_ && (iso2022_.escape != 0 || iso2022_.doubleByte || std::memchr(data, 0x1B, run)))
-    return 0;
-  // NUL bytes matter in the first kBinaryWindow bytes.
-  if (fed_ < kBinaryWindow &&
-      std::memchr(data, 0,
-                  std::min<std::size_t>(run, static_cast<std::size_t>(kBinaryWindow - fed_))) !=
-          nullptr)
-    return 0;
-  return run;
+  // Before the first byte from 80 up, the JIS reading takes every byte of its
+  // escapes and double-byte sets, and an ESC ends a run; so does a NUL byte in
+  // the first kBinaryWindow bytes. Each is looked for no further than the run
+  // may go, so that no byte is looked at again and again.
+  if (!high_ && (iso2022_.escape != 0 || iso2022_.doubleByte)) return 0;
+  std::size_t limit = std::min<std::size_t>(size, std::size_t{1} << 30);
+  const auto endAt = [&](std::uint8_t b, std::size_t within) {
+    const void* found = std::memchr(data, b, within);
+    if (found != nullptr)
+      limit = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data);
+  };
+  if (!high_) endAt(0x1B, limit);
+  if (fed_ < kBinaryWindow) endAt(0, std::min<std::size_t>(limit, kBinaryWindow - fed_));
+  const std::size_t run = my::skipAscii(data, 0, static_cast<std::uint32_t>(limit));
+  return run < 2 ? 0 : run;
 }
 
 void Classifier::skipAscii(const std::uint8_t* data, std::size_t run) noexcept {
