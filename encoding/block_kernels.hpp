@@ -635,7 +635,8 @@ inline void pairIndexesFromTables(const ShiftJISTables& t, const std::uint8_t* i
     index[k / 4] |= (std::uint64_t{t.start[in[2 * k]]} + t.column[in[2 * k + 1]]) << (16 * (k % 4));
 }
 
-// Up to eight pairs at `in` (a lead and a valid trail each) to UTF-8 at `out`,
+// Up to Block::kPairsPerLookup pairs (eight here) at `in` (a lead and a
+// valid trail each) to UTF-8 at `out`,
 // as long as each character is three bytes of it and not `refused`: returns
 // how many, having written 3 bytes for each and more past them. Where the
 // characters are is known before any is looked up, so the lookups go on at
@@ -660,9 +661,10 @@ unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in, unsigne
 // the validator's do, the pairing carried from one to the next, so that no
 // block waits for the one before to be decoded. The pairing marks each
 // character's first byte: runs of pairs are found by their bits and looked up
-// together, and the other characters one at a time without waiting for a
-// lookup to know where the next one starts. In a block of mostly ASCII, its
-// runs are copied 16 bytes at a time. A lead at a block's end takes its trail
+// together, runs of ASCII copied 16 bytes at a time and runs of half-width
+// katakana computed, and where the next run starts never waits for a lookup.
+// Only a character the lookups do not take (not three bytes of UTF-8, or
+// refused) is looked up on its own. A lead at a block's end takes its trail
 // from the next byte. A block with a byte that is no character is decoded up
 // to there; the caller's careful path takes what follows.
 template <typename Block>
@@ -671,7 +673,10 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
                            std::size_t& written) noexcept {
   // A block and a trail after it make at most 3 * 65 bytes, and copies run
   // up to 16 bytes past their end, in and out.
-  constexpr std::size_t kInputNeeded = kBlock + 16, kRoomNeeded = 3 * (kBlock + 1) + 32;
+  constexpr std::size_t kInputNeeded = kBlock + 32, kRoomNeeded = 3 * (kBlock + 1) + 32;
+  // A run of pairs, as lead bits two apart: as many as one lookup takes.
+  constexpr unsigned kPairs = Block::kPairsPerLookup;
+  constexpr auto kLeadBits = static_cast<std::uint32_t>(0x5555555555555555ull >> (64 - 2 * kPairs));
   const PackedUTF8 refused = roundTrip ? kEncodedElsewhere : 0;
   std::size_t s = 0, d = 0;
   SJISPairing pairing;
@@ -694,7 +699,6 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
     if ((pairs.leads >> 63) != 0 && t.column[bytes[kBlock]] == kNoRow) broken |= Mask{1} << 63;
     const unsigned end = broken == 0 ? kBlock : lowestSetBit(broken);
     const Mask leads = pairs.leads & (end == kBlock ? ~Mask{0} : (Mask{1} << end) - 1);
-    const bool mostlyASCII = bitCount(high) < 48;
     // Bytes from 80 up that stand alone: half-width katakana, as the broken
     // ones are past `end`.
     const Mask katakana =
@@ -702,7 +706,7 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
     // The trail of a lead that ended the block before was decoded with it.
     std::size_t i = pairs.trails & 1;
     while (i < end) {
-      if (mostlyASCII && ((high >> i) & 1) == 0) {  // ASCII up to the next byte from 80
+      if (((high >> i) & 1) == 0) {  // ASCII up to the next byte from 80
         const Mask ahead = high & (~Mask{0} << i);
         std::size_t stop = ahead == 0 ? kBlock : lowestSetBit(ahead);
         stop = stop < end ? stop : end;
@@ -730,8 +734,9 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
         continue;
       }
       // The pairs in a row from here, up to eight: leads two bytes apart.
-      const auto run = static_cast<unsigned>((leads >> i) & 0x5555);
-      const unsigned n = lowestSetBit((~run & 0x5555) | 0x10000) / 2;
+      const auto run = static_cast<std::uint32_t>(leads >> i) & kLeadBits;
+      const unsigned n =
+          lowestSetBit(std::uint64_t{~run & kLeadBits} | std::uint64_t{1} << 2 * kPairs) / 2;
       if (n != 0) {
         // Where the next character is comes from the lead bits, not from the
         // lookups, so it never waits for them: the branch is taken on trust
@@ -740,14 +745,14 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
         if (done == n) {
           i += 2 * n;
           d += 3 * n;
-          if (n == 8 || i >= end) continue;
-        } else {
-          i += 2 * done;
-          d += 3 * done;
+          continue;
         }
+        i += 2 * done;
+        d += 3 * done;
       }
-      // Then one character of any kind: a lead's trail picks the column, a
-      // byte alone is its own.
+      // Then a character the lookups did not take (one that is not three bytes
+      // of UTF-8, or is refused, or none at all): a lead's trail picks the
+      // column, a byte alone is its own.
       const std::uint32_t lead = (leads >> i) & 1;
       const PackedUTF8 p = t.characters[t.start[bytes[i]] + (t.column[bytes[i + 1]] & (0u - lead))];
       if (p == 0 || (p & refused) != 0) {

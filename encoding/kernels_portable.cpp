@@ -24,6 +24,7 @@ class PortableBlock {
   }
 
   [[maybe_unused]] static constexpr bool kLooksUpPairs = false;
+  static constexpr unsigned kPairsPerLookup = 8;
   static unsigned lookUpPairs(const ShiftJISTables&, const std::uint8_t*, unsigned, std::uint8_t*,
                               PackedUTF8) noexcept {
     return 0;

@@ -183,6 +183,15 @@ struct LooksUpPairs : std::false_type {};
 template <typename V>
 struct LooksUpPairs<V, std::void_t<decltype(&V::threeBytePairs)>> : std::true_type {};
 
+template <typename V>
+constexpr unsigned pairsPerLookup() noexcept {
+  if constexpr (LooksUpPairs<V>::value) {
+    return V::kPairsPerLookup;
+  } else {
+    return 8;
+  }
+}
+
 // A 64-byte block in kPerBlock vectors: the Block of block_kernels.hpp.
 template <typename V>
 class VectorBlock {
@@ -225,8 +234,10 @@ class VectorBlock {
       V::store(out + k * V::kWidth, v_[k]);
   }
 
-  // threeBytePairs(), the instruction set's own way where it has one.
+  // threeBytePairs(), the instruction set's own way where it has one, and
+  // how many pairs it takes at a time.
   [[maybe_unused]] static constexpr bool kLooksUpPairs = LooksUpPairs<V>::value;
+  static constexpr unsigned kPairsPerLookup = pairsPerLookup<V>();
 
   static unsigned lookUpPairs(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
                               std::uint8_t* out, PackedUTF8 refused) noexcept {

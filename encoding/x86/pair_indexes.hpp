@@ -5,6 +5,9 @@
 // compiles it for its own instruction set.
 
 #include <emmintrin.h>
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
 
 #include <cstdint>
 
@@ -32,6 +35,28 @@ inline __m128i shiftJISPairIndexes(const std::uint8_t* in, unsigned pairs) noexc
   const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLanes + 8 - pairs));
   return _mm_and_si128(at, lanes);
 }
+
+#if defined(__AVX2__)
+// The same for up to sixteen pairs, in a file built for AVX2.
+inline __m256i shiftJISPairIndexes16(const std::uint8_t* in, unsigned pairs) noexcept {
+  static const std::uint16_t kLanes[32] = {
+      0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+      0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0,      0,      0,      0,      0,      0,
+      0,      0,      0,      0,      0,      0,      0,      0,      0,      0};
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+  const __m256i lead = _mm256_and_si256(v, _mm256_set1_epi16(0xFF));
+  const __m256i trail = _mm256_srli_epi16(v, 8);
+  const __m256i row = _mm256_sub_epi16(
+      _mm256_sub_epi16(lead, _mm256_set1_epi16(0x81)),
+      _mm256_and_si256(_mm256_cmpgt_epi16(lead, _mm256_set1_epi16(0x9F)), _mm256_set1_epi16(0x40)));
+  const __m256i column = _mm256_add_epi16(_mm256_sub_epi16(trail, _mm256_set1_epi16(0x40)),
+                                          _mm256_cmpgt_epi16(trail, _mm256_set1_epi16(0x7F)));
+  const __m256i at = _mm256_add_epi16(_mm256_mullo_epi16(row, _mm256_set1_epi16(188)),
+                                      _mm256_add_epi16(column, _mm256_set1_epi16(256)));
+  const __m256i lanes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanes + 16 - pairs));
+  return _mm256_and_si256(at, lanes);
+}
+#endif
 
 inline void shiftJISPairIndexes(const std::uint8_t* in, unsigned pairs,
                                 std::uint64_t index[2]) noexcept {
