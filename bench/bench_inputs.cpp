@@ -97,7 +97,8 @@ Samples::Samples(const std::string& examplesDir) {
       {"ascii", textSample(examplesDir + "/ascii.txt", kMiB, 1)},
       {"random", randomBytes(kMiB, 1)},
       {"euc_jp", textSample(examplesDir + "/../tests/samples/japanese_eucjp.txt", kMiB, 1)},
-      {"iso_2022_jp", textSample(examplesDir + "/../tests/samples/japanese_iso2022jp.txt", kMiB, 1)},
+      {"iso_2022_jp",
+       textSample(examplesDir + "/../tests/samples/japanese_iso2022jp.txt", kMiB, 1)},
   };
 }
 
