@@ -429,10 +429,13 @@ bool isErrorFreeSJIS(const std::uint8_t* data, std::uint32_t length) noexcept {
 // ends.
 class UTF8Sequences {
  public:
-  // Calls count(ends, n) with the bytes that end a well-formed n-byte
-  // sequence, for n = 2 to 6.
-  template <typename Count>
-  void find(const ByteClasses& c, Count count) noexcept {
+  // The bytes that end a well-formed sequence, by its length: ends[n] for
+  // n = 2 to 6.
+  struct Ends {
+    Mask ends[7];
+  };
+
+  Ends find(const ByteClasses& c) noexcept {
     Masks now;
     now.continuation = c.continuation;
     now.leads = c.atLeastC0 & ~c.atLeastFE;   // C0-FD
@@ -451,11 +454,12 @@ class UTF8Sequences {
     now.starts4 = starts & c.atLeastF0 & ~c.atLeastF8;
     now.starts5 = starts & c.atLeastF8 & ~c.atLeastFC;
     now.starts6 = starts & now.reach6;
-    countEnds(now, back, count);
+    const Ends ends = endsOf(now, back);
 
     quiet_ = false;
     leadsBefore_.remember(c);
     before_ = now;
+    return ends;
   }
 
   // A block of ASCII ends every chain and sequence.
@@ -537,14 +541,13 @@ class UTF8Sequences {
   // An n-byte sequence is counted at its last byte: a lead n - 1 bytes before
   // started it, the bytes between and this one are continuations, and its
   // second byte passed the shortest-form test.
-  template <typename Count>
-  void countEnds(const Masks& now, const Lookback& b, Count count) const noexcept {
+  Ends endsOf(const Masks& now, const Lookback& b) const noexcept {
     const Mask cont = now.continuation;
-    count(lookBack(now.starts2, before_.starts2, 1) & cont & ~now.overlong, 2);
-    count(lookBack(now.starts3, before_.starts3, 2) & b.cont1 & cont & ~b.overlong1, 3);
-    count(lookBack(now.starts4, before_.starts4, 3) & b.cont2 & cont & ~b.overlong2, 4);
-    count(lookBack(now.starts5, before_.starts5, 4) & b.cont3 & cont & ~b.overlong3, 5);
-    count(lookBack(now.starts6, before_.starts6, 5) & b.cont4 & cont & ~b.overlong4, 6);
+    return {{0, 0, lookBack(now.starts2, before_.starts2, 1) & cont & ~now.overlong,
+             lookBack(now.starts3, before_.starts3, 2) & b.cont1 & cont & ~b.overlong1,
+             lookBack(now.starts4, before_.starts4, 3) & b.cont2 & cont & ~b.overlong2,
+             lookBack(now.starts5, before_.starts5, 4) & b.cont3 & cont & ~b.overlong3,
+             lookBack(now.starts6, before_.starts6, 5) & b.cont4 & cont & ~b.overlong4}};
   }
 
   LeadsBefore leadsBefore_;
@@ -554,38 +557,136 @@ class UTF8Sequences {
   bool quiet_ = true;  // nothing of the blocks before reaches on
 };
 
+// A histogram of bytes by what counts them, in one pass: each byte adds one
+// to the entry of its value in the table of its two marks, whether it is in a
+// well-formed UTF-8 sequence (a bit of `inUTF8`) and whether it is a Shift_JIS
+// trail (of `trails`). Four copies, for the bytes at each position modulo 4,
+// so that equal bytes close together do not wait on each other.
+struct MarkedHistogram {
+  static constexpr unsigned kUTF8 = 256, kTrail = 512;
+  std::uint32_t tables[4][1024];
+
+  // Entries of byte value `b` over the four copies, `marks` the table.
+  std::uint32_t total(unsigned marks, unsigned b) const noexcept {
+    const unsigned at = marks + b;
+    return tables[0][at] + tables[1][at] + tables[2][at] + tables[3][at];
+  }
+};
+
+// Four bytes of a word, each widened to 16 bits.
+inline std::uint64_t widened(std::uint64_t four) noexcept {
+  four &= 0xFFFFFFFF;
+  four = (four | four << 16) & 0x0000FFFF0000FFFFull;
+  return (four | four << 8) & 0x00FF00FF00FF00FFull;
+}
+
+// The marks of four bytes in lanes of 16 bits, by four bits of each mask:
+// entry u + 16 t for the bits u of the UTF-8 mask and t of the trails.
+struct FourMarks {
+  std::uint64_t lanes[256];
+};
+constexpr FourMarks fourMarks() noexcept {
+  FourMarks m{};
+  for (unsigned i = 0; i < 256; ++i) {
+    for (unsigned k = 0; k < 4; ++k) {
+      const std::uint64_t marks = ((i >> k) & 1) << 8 | ((i >> (4 + k)) & 1) << 9;
+      m.lanes[i] |= marks << (16 * k);
+    }
+  }
+  return m;
+}
+inline constexpr FourMarks kFourMarks = fourMarks();
+
+// The marked index of each byte of a block: its value, plus kUTF8 and kTrail
+// as its bits in the masks say. Here four at a time in plain arithmetic; an
+// instruction set may do it its own way.
+template <typename Block>
+void markedIndexes(const std::uint8_t* bytes, Mask inUTF8, Mask trails,
+                   std::uint16_t index[kBlock]) noexcept {
+  if constexpr (Block::kMarksIndexes) {
+    Block::markIndexes(bytes, inUTF8, trails, index);
+  } else {
+    const auto marksAt = [&](unsigned g) {
+      return kFourMarks.lanes[((inUTF8 >> g) & 0xF) | ((trails >> g) & 0xF) << 4];
+    };
+    for (unsigned g = 0; g < kBlock; g += 8) {
+      const std::uint64_t word = loadLittleEndian64(bytes + g);
+      const std::uint64_t low = widened(word) | marksAt(g);
+      const std::uint64_t high = widened(word >> 32) | marksAt(g + 4);
+      // Lanes in the host's order (the lowest first on little-endian ones):
+      // a histogram takes them in any.
+      std::memcpy(index + g, &low, 8);
+      std::memcpy(index + g + 4, &high, 8);
+    }
+  }
+}
+
 // Both counters' histograms. The Shift_JIS counter counts every byte from 80
 // up except its errors and a lead left pending at the end, plus the trails in
-// 40-7E; so its histogram is the input's own histogram of those bytes,
-// corrected at the few places where it differs. The UTF-8 counter's is built
-// from the well-formed sequences found above.
+// 40-7E; the UTF-8 counter the bytes of its well-formed sequences. So each
+// byte of a block with a high byte goes once into a histogram marked by both
+// (MarkedHistogram), and the few errors are taken out after.
 //
-// Every byte of the input is read once, into the block: another program may
-// be rewriting a mapped file meanwhile, and a correction made from a second
-// read could take back a count that the first never gave. The corrections
-// read the block's own copy, which keeps the last bytes of the block before:
-// a sequence reaches back at most five bytes, a failed trail one. Nothing
+// A sequence reaches back up to five bytes, so a block is counted once the
+// next is read: the window holds the block before (counted then) and this
+// one. Every byte of the input is read once, into the window: another program
+// may be rewriting a mapped file meanwhile, and a correction made from a
+// second read could take back a count that the first never gave. Nothing
 // reaches back across a block of ASCII, which is skipped unread.
 template <typename Block>
 void countCharacters(const std::uint8_t* data, std::uint32_t length,
                      CharacterCounts& counts) noexcept {
-  constexpr std::uint32_t kHistory = 8;
   std::memset(&counts, 0, sizeof counts);
-  std::uint32_t all[4][256] = {};  // four tables, so that equal bytes do not wait on each other
-  // The block at a cache line's start, the last bytes of the one before just
-  // below it.
+  MarkedHistogram histogram{};
   alignas(64) std::uint8_t window[2 * kBlock] = {};
+  std::uint8_t* const before = window;  // the block before, still to count
   std::uint8_t* const bytes = window + kBlock;
+  bool waiting = false;  // a block before is in the window
+  Mask beforeUTF8 = 0, beforeTrails = 0, beforeHigh = 0;
+  constexpr unsigned kFewBytes = 12;
+  // The block before, wherever it is in the window.
+  const auto countBefore = [&](const std::uint8_t* at) {
+    // Of a block with a few high bytes among ASCII (Western text), only they
+    // and the trails count.
+    const Mask counted = beforeHigh | beforeTrails;
+    if (bitCount(counted) <= kFewBytes) {
+      forEachBit(counted, [&](unsigned i) {
+        ++histogram
+              .tables[i % 4][at[i] | ((beforeUTF8 >> i) & 1) << 8 | ((beforeTrails >> i) & 1) << 9];
+      });
+      return;
+    }
+    alignas(32) std::uint16_t index[kBlock];
+    markedIndexes<Block>(at, beforeUTF8, beforeTrails, index);
+#if defined(__GNUC__)
+    // Read back from memory: a compiler that keeps the indexes in vector
+    // registers and takes them out one by one is twice as slow.
+    __asm__ volatile("" : : "r"(index) : "memory");
+#endif
+    for (std::uint32_t k = 0; k < kBlock; k += 4) {
+      ++histogram.tables[0][index[k]];
+      ++histogram.tables[1][index[k + 1]];
+      ++histogram.tables[2][index[k + 2]];
+      ++histogram.tables[3][index[k + 3]];
+    }
+  };
   UTF8Sequences sequences;
   SJISPairing pairing;
   Mask lastLeads = 0;
   forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
     if (block.highBits() == 0 && !pairing.leadPending()) {
+      if (waiting) countBefore(bytes);
+      waiting = false;
       sequences.skipAscii();
       lastLeads = 0;
       return true;
     }
-    std::memcpy(bytes - kHistory, bytes + kBlock - kHistory, kHistory);
+    if (waiting) {
+      std::memcpy(before, bytes, kBlock);
+    } else {
+      std::memset(before, 0, kBlock);  // ASCII: nothing here counts or reaches on
+      beforeUTF8 = beforeTrails = beforeHigh = 0;
+    }
     block.store(bytes);
     // The masks too come from the window, the copy the counts read, so that no
     // compiler can take them from a second read of the input (the test that
@@ -596,34 +697,44 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     copy.planes(planes);
     const ByteClasses c(planes);
 
-    sequences.find(c, [&](Mask ends, unsigned n) {
-      forEachBit(ends, [&](unsigned end) {
-        const std::uint8_t* last = bytes + end;  // the first may be in the block before
-        for (unsigned k = 0; k < n; ++k)
-          ++counts.utf8[*(last - k)];
-      });
-    });
+    // The bytes of each sequence, from its end back to its lead: the byte k
+    // before an end is in a sequence of more than k bytes. Those that fall
+    // before the block are the block before's.
+    const UTF8Sequences::Ends found = sequences.find(c);
+    Mask longer[7];  // longer[k]: the ends of sequences of k bytes or more
+    longer[6] = found.ends[6];
+    for (unsigned n = 5; n >= 2; --n)
+      longer[n] = found.ends[n] | longer[n + 1];
+    Mask inUTF8 = longer[2];
+    for (unsigned k = 1; k < 6; ++k) {
+      inUTF8 |= longer[k + 1] >> k;
+      beforeUTF8 |= longer[k + 1] << (64 - k);
+    }
+    if (waiting) countBefore(before);
 
     const SJISPairing::Pairs pairs = pairing.pair(c.sjis.lead);
     const SJISErrors errors(c.sjis, pairs, valid);
     // Unsigned counts wrap, and the totals below add back more than was taken.
     forEachBit(errors.alone, [&](unsigned i) { --counts.sjis[bytes[i]]; });
     forEachBit(errors.failedTrails, [&](unsigned i) { --counts.sjis[(bytes - 1)[i]]; });
-    forEachBit(pairs.trails & ~c.sjis.notTrail & ~planes.bit[7] & valid,
-               [&](unsigned i) { ++counts.sjis[bytes[i]]; });
     lastLeads = pairs.leads & valid;
-    for (std::uint32_t k = 0; k < kBlock; k += 4) {
-      ++all[0][bytes[k]];
-      ++all[1][bytes[k + 1]];
-      ++all[2][bytes[k + 2]];
-      ++all[3][bytes[k + 3]];
-    }
+    beforeUTF8 = inUTF8;
+    beforeTrails = pairs.trails & valid;
+    beforeHigh = planes.bit[7];
+    waiting = true;
     return true;
   });
+  if (waiting) countBefore(bytes);
   if (length != 0 && ((lastLeads >> ((length - 1) % kBlock)) & 1) != 0)
     --counts.sjis[bytes[(length - 1) % kBlock]];  // a lead still waiting for its trail
-  for (unsigned b = 0x80; b < 0x100; ++b)
-    counts.sjis[b] += all[0][b] + all[1][b] + all[2][b] + all[3][b];
+  using H = MarkedHistogram;
+  for (unsigned b = 0x80; b < 0x100; ++b) {
+    counts.utf8[b] = histogram.total(H::kUTF8, b) + histogram.total(H::kUTF8 | H::kTrail, b);
+    counts.sjis[b] += histogram.total(0, b) + histogram.total(H::kUTF8, b) +
+                      histogram.total(H::kTrail, b) + histogram.total(H::kUTF8 | H::kTrail, b);
+  }
+  for (unsigned b = 0x40; b < 0x7F; ++b)
+    counts.sjis[b] += histogram.total(H::kTrail, b) + histogram.total(H::kUTF8 | H::kTrail, b);
 }
 
 // Where up to eight Shift_JIS pairs' characters are, from the tables; 0

@@ -183,6 +183,11 @@ struct LooksUpPairs : std::false_type {};
 template <typename V>
 struct LooksUpPairs<V, std::void_t<decltype(&V::threeBytePairs)>> : std::true_type {};
 
+template <typename V, typename = void>
+struct MarksIndexes : std::false_type {};
+template <typename V>
+struct MarksIndexes<V, std::void_t<decltype(&V::markIndexes)>> : std::true_type {};
+
 template <typename V>
 constexpr unsigned pairsPerLookup() noexcept {
   if constexpr (LooksUpPairs<V>::value) {
@@ -237,6 +242,12 @@ class VectorBlock {
   // threeBytePairs(), the instruction set's own way where it has one, and
   // how many pairs it takes at a time.
   [[maybe_unused]] static constexpr bool kLooksUpPairs = LooksUpPairs<V>::value;
+  // markedIndexes(), the instruction set's own way where it has one.
+  static constexpr bool kMarksIndexes = MarksIndexes<V>::value;
+  static void markIndexes(const std::uint8_t* bytes, Mask inUTF8, Mask trails,
+                          std::uint16_t* index) noexcept {
+    if constexpr (kMarksIndexes) V::markIndexes(bytes, inUTF8, trails, index);
+  }
   static constexpr unsigned kPairsPerLookup = pairsPerLookup<V>();
 
   static unsigned lookUpPairs(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,

@@ -33,6 +33,26 @@ struct SSE2 {
   static std::uint32_t topBits(Vec v) noexcept {
     return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
   }
+  // markedIndexes() of block_kernels.hpp: each mask's bits spread to bytes
+  // (the first eight bytes take the mask's low byte, the next eight its next,
+  // and each keeps its own bit), beside the bytes in lanes of 16 bits.
+  static void markIndexes(const std::uint8_t* bytes, std::uint64_t inUTF8, std::uint64_t trails,
+                          std::uint16_t* index) noexcept {
+    const __m128i bitOfByte = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
+    const auto spread = [&](std::uint64_t mask, unsigned at, std::uint8_t mark) {
+      const auto low = static_cast<char>((mask >> at) & 0xFF);
+      const auto high = static_cast<char>((mask >> (at + 8)) & 0xFF);
+      const __m128i bits = _mm_unpacklo_epi64(_mm_set1_epi8(low), _mm_set1_epi8(high));
+      return _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(bits, bitOfByte), bitOfByte),
+                           _mm_set1_epi8(static_cast<char>(mark)));
+    };
+    for (unsigned at = 0; at < 64; at += 16) {
+      const __m128i v = load(bytes + at);
+      const __m128i marks = _mm_or_si128(spread(inUTF8, at, 1), spread(trails, at, 2));
+      _mm_store_si128(reinterpret_cast<__m128i*>(index + at), _mm_unpacklo_epi8(v, marks));
+      _mm_store_si128(reinterpret_cast<__m128i*>(index + at + 8), _mm_unpackhi_epi8(v, marks));
+    }
+  }
   static void pairIndexes(const std::uint8_t* in, unsigned pairs, std::uint64_t index[2]) noexcept {
     shiftJISPairIndexes(in, pairs, index);
   }
