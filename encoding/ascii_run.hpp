@@ -71,6 +71,28 @@ inline std::uint32_t skipAscii(const std::uint8_t* data, std::uint32_t from,
   return i;
 }
 
+// Returns the index of the first byte at or after `from` that is not a
+// character byte of the JIS sets of ISO-2022-JP (21-7E), or `length`.
+inline std::uint32_t skipJISRun(const std::uint8_t* data, std::uint32_t from,
+                                std::uint32_t length) noexcept {
+  std::uint32_t i = from;
+#if defined(CODEPAGE_GUESS_HAVE_SSE2)
+  // 21-7E moved to the bottom of the signed range: below -128 + 5E.
+  const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 0x21));
+  const __m128i limit = _mm_set1_epi8(static_cast<char>(0x80 + 0x5E - 0x100));
+  while (length - i >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const auto inside =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(block, shift), limit)));
+    if (inside != 0xFFFF) return i + lowestSetBit(~inside);
+    i += 16;
+  }
+#endif
+  while (i < length && data[i] >= 0x21 && data[i] <= 0x7E)
+    ++i;
+  return i;
+}
+
 // Number of newlines among `length` bytes: the lines they end. Sixteen bytes
 // at a time, each counting into its own byte of the tally, which is summed
 // before any byte of it could reach 256.

@@ -413,6 +413,70 @@ ShiftJISLines checkShiftJISLines(const std::uint8_t* data, std::uint32_t length)
   return {errorFree, finder.found(), brokenLine};
 }
 
+// EUC-JP is ASCII, pairs of bytes from A1 to FE (JIS X 0208), 8E and one
+// from A1 to DF (half-width katakana), and 8F and two from A1 to FE (JIS X
+// 0212). The pairs pair up as Shift_JIS's do: in a run of bytes that can lead
+// every byte can trail too, so the leads are the bytes at even distance from
+// the run's start. 8E starts a run of its own; so does 8F, whose two trails
+// stand outside any run. A byte no character has (80-8D, 90-A0, FF) breaks
+// EUC-JP wherever it is.
+class EUCJPValidator {
+ public:
+  template <typename Block>
+  bool accepts(const Block& block, Mask valid) noexcept {
+    if (block.highBits() == 0 && !pairing_.leadPending() && (e8FBefore_ >> 62) == 0) {
+      e8EBefore_ = e8FBefore_ = e8FEarlier_ = lastLeads_ = 0;
+      return true;
+    }
+    BytePlanes planes;
+    block.planes(planes);
+    const Mask* b = planes.bit;
+    const Mask from80To9F = b[7] & ~b[6] & ~b[5];
+    const Mask low5 = b[4] | b[3] | b[2] | b[1] | b[0];
+    const Mask is8EOr8F = from80To9F & ~b[4] & b[3] & b[2] & b[1];
+    const Mask is8E = is8EOr8F & ~b[0], is8F = is8EOr8F & b[0];
+    const Mask isA0 = b[7] & ~b[6] & b[5] & ~low5;
+    const Mask isFF = b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0];
+    const Mask fromE0 = b[7] & b[6] & b[5];
+    const Mask characterBytes = b[7] & ~from80To9F & ~isA0 & ~isFF;  // A1-FE
+    // 8F's trails, the second reaching back into the block before.
+    const Mask after8F = lookBack(is8F, e8FBefore_, 1) | lookBack(is8F, e8FBefore_, 2);
+    const SJISPairing::Pairs pairs = pairing_.pair((characterBytes | is8EOr8F) & ~after8F);
+    const Mask errors = (from80To9F & ~is8EOr8F) | isA0 | isFF | (pairs.trails & ~characterBytes) |
+                        (after8F & ~characterBytes) | (lookBack(is8E, e8EBefore_, 1) & fromE0);
+    e8EBefore_ = is8E;
+    e8FEarlier_ = e8FBefore_;
+    e8FBefore_ = is8F;
+    lastLeads_ = pairs.leads & valid;
+    return (errors & valid) == 0;
+  }
+
+  // Whether the input, ending `last` bytes (1 to 64) into the last block
+  // taken, ends inside a character: right after a lead, or within two bytes
+  // of an 8F.
+  bool cutShort(unsigned last) const noexcept {
+    const Mask lastTwo = last >= 2 ? Mask{3} << (last - 2) : Mask{1};
+    return ((lastLeads_ >> (last - 1)) & 1) != 0 || (e8FBefore_ & lastTwo) != 0 ||
+           (last == 1 && (e8FEarlier_ >> 63) != 0);
+  }
+
+ private:
+  SJISPairing pairing_;
+  Mask e8EBefore_ = 0, e8FBefore_ = 0, lastLeads_ = 0;
+  Mask e8FEarlier_ = 0;  // 8F in the block before the last
+};
+
+template <typename Block>
+EUCJPCheck checkEUCJP(const std::uint8_t* data, std::uint32_t length) noexcept {
+  EUCJPValidator validator;
+  const bool free =
+      forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
+        return validator.accepts(block, valid);
+      });
+  const unsigned last = length % kBlock == 0 ? kBlock : length % kBlock;
+  return {free, free && length != 0 && validator.cutShort(last)};
+}
+
 template <typename Block>
 bool isErrorFreeSJIS(const std::uint8_t* data, std::uint32_t length) noexcept {
   SJISValidator validator;
@@ -911,9 +975,15 @@ constexpr Kernels kernelsFor(const char* name) noexcept {
   // The WebAssembly build: the validators, the byte counters themselves for
   // the histograms (the reference path carries them anyway), and nothing
   // the classifier's own readings or TextDecoder do.
-  return Kernels{
-      name,    utf8Validator, isErrorFreeSJIS<Block>, countCharactersByteByByte, nullptr, nullptr,
-      nullptr, nullptr};
+  return Kernels{name,
+                 utf8Validator,
+                 isErrorFreeSJIS<Block>,
+                 countCharactersByteByByte,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr};
 #else
   return Kernels{name,
                  utf8Validator,
@@ -922,6 +992,7 @@ constexpr Kernels kernelsFor(const char* name) noexcept {
                  strictUTF8,
                  nextUTF8Line<Block>,
                  checkShiftJISLines<Block, strictUTF8>,
+                 checkEUCJP<Block>,
                  decodeShiftJIS<Block>};
 #endif
 }

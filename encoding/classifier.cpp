@@ -382,6 +382,24 @@ void Classifier::ISO2022JP::step(std::uint8_t b) noexcept {
   }
 }
 
+void Classifier::ISO2022JP::read(const std::uint8_t* data, std::uint32_t size) noexcept {
+  for (std::uint32_t i = 0; i < size && !broken;) {
+    if (escape == 0 && !doubleByte) {
+      // A single-byte set: nothing but the next ESC changes anything.
+      const void* next = std::memchr(data + i, 0x1B, size - i);
+      if (next == nullptr) return;
+      i = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(next) - data);
+    } else if (escape == 0) {
+      // A double-byte set: its characters' bytes, each one half of a pair.
+      const std::uint32_t end = skipJISRun(data, i, size);
+      halfPair = halfPair != ((end - i) % 2 == 1);
+      i = end;
+      if (i == size) return;
+    }
+    step(data[i++]);
+  }
+}
+
 void Classifier::UnitReading::step(std::uint8_t b, ByteOrderMark mark) noexcept {
   const bool wide = mark == ByteOrderMark::UTF32LE || mark == ByteOrderMark::UTF32BE;
   const bool little = mark == ByteOrderMark::UTF16LE || mark == ByteOrderMark::UTF32LE;
@@ -487,10 +505,8 @@ void Classifier::takeLines(const std::uint8_t* data, std::uint32_t size) noexcep
     return;
   }
   const UTF8Check utf8 = kernels.checkUTF8Strictly(data, size);
-  if (!euc_.broken) {
-    for (std::uint32_t i = 0; i < size && !euc_.broken; ++i)
-      euc_.step(data[i]);
-  }
+  // Lines end with a newline: no character of EUC-JP is cut by their end.
+  if (!euc_.broken && !kernels.checkEUCJP(data, size).errorFree) euc_.broken = true;
   const std::uint64_t before = lineNumber_ - 1;  // lines before these
   if (utf8.wellFormed) {
     // Every line with a byte from 80 up is UTF-8.
@@ -530,8 +546,14 @@ std::size_t Classifier::asciiRunAt(const std::uint8_t* data, std::size_t size) c
   // escapes and double-byte sets, and an ESC ends a run; so does a NUL byte in
   // the first kBinaryWindow bytes. Each is looked for no further than the run
   // may go, so that no byte is looked at again and again.
-  if (!high_ && (iso2022_.escape != 0 || iso2022_.doubleByte)) return 0;
+  if (!high_ && iso2022_.escape != 0) return 0;
   std::size_t limit = std::min<std::size_t>(size, std::size_t{1} << 30);
+  if (!high_ && iso2022_.doubleByte) {
+    // A double-byte set's characters (no newline, no NUL among them): the JIS
+    // reading only counts their halves.
+    const std::uint32_t run = skipJISRun(data, 0, static_cast<std::uint32_t>(limit));
+    return run < 2 ? 0 : run;
+  }
   const auto endAt = [&](std::uint8_t b, std::size_t within) {
     const void* found = std::memchr(data, b, within);
     if (found != nullptr)
@@ -545,6 +567,7 @@ std::size_t Classifier::asciiRunAt(const std::uint8_t* data, std::size_t size) c
 
 void Classifier::skipAscii(const std::uint8_t* data, std::size_t run) noexcept {
   fed_ += run;
+  if (!high_ && iso2022_.doubleByte) iso2022_.halfPair = iso2022_.halfPair != (run % 2 == 1);
   sjis_.asciiRun(data, run);
   if (!euc_.broken) euc_.asciiRun(data, run);
   // The first newline ends the line going on; the others end lines of ASCII.

@@ -61,10 +61,12 @@ bool pending(const Classifier::EUCJPReading& reading) noexcept {
 }
 
 // Steps a reading through the bytes while `more` holds, runs of ASCII between
-// characters in one step, as the classifier takes them.
+// characters in one step, as the classifier takes them; returns where it
+// stopped.
 template <typename Reading, typename More>
-void read(Reading& reading, Span data, std::uint32_t length, More more) noexcept {
-  for (std::uint32_t i = 0; i < length && more(reading);) {
+std::uint32_t read(Reading& reading, Span data, std::uint32_t length, More more) noexcept {
+  std::uint32_t i = 0;
+  while (i < length && more(reading)) {
     if (data[i] < 0x80 && !pending(reading)) {
       const std::uint32_t end = my::skipAscii(data, i, length);
       reading.asciiRun(data + i, end - i);
@@ -73,6 +75,7 @@ void read(Reading& reading, Span data, std::uint32_t length, More more) noexcept
     }
     reading.step(data[i++]);
   }
+  return i;
 }
 
 Classifier::ShiftJISReading readUntilSampled(Span data, std::uint32_t length) noexcept {
@@ -82,11 +85,20 @@ Classifier::ShiftJISReading readUntilSampled(Span data, std::uint32_t length) no
   return reading;
 }
 
-// Whether the bytes are EUC-JP, and what that reading met.
+// Whether the bytes are EUC-JP, and what that reading met: read until its
+// evidence is complete (at a character's end), the rest checked at kernel
+// speed.
 Classifier::EUCJPReading readEUCJP(Span data, std::uint32_t length, bool whole) noexcept {
   Classifier::EUCJPReading reading;
-  read(reading, data, length, [](const Classifier::EUCJPReading& r) { return !r.broken; });
-  if (whole && reading.need != 0) reading.broken = true;
+  const std::uint32_t stop = read(reading, data, length, [](const Classifier::EUCJPReading& r) {
+    return !r.broken && !r.sampled();
+  });
+  if (!reading.broken && stop < length) {
+    const EUCJPCheck rest = selectedKernels().checkEUCJP(data + stop, length - stop);
+    reading.broken = !rest.errorFree || (whole && rest.cutShort);
+  } else if (whole && reading.need != 0) {
+    reading.broken = true;
+  }
   reading.finish();
   return reading;
 }
@@ -186,8 +198,7 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
       d.kind = Kind::ASCII;
     } else {
       Classifier::ISO2022JP jis;
-      for (std::uint32_t i = 0; i < length; ++i)
-        jis.step(data[i]);
+      jis.read(data, length);
       if (whole && (jis.escape != 0 || jis.halfPair)) jis.broken = true;
       d.kind = jis.switched && !jis.broken ? Kind::ISO2022JP : Kind::ASCII;
     }

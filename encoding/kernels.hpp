@@ -35,6 +35,14 @@ struct ShiftJISLines {
   bool brokenLine;
 };
 
+// EUC-JP validity from a character's start: whether any byte breaks it, and
+// whether the last character is cut short by the end (no error for the start
+// of a longer input).
+struct EUCJPCheck {
+  bool errorFree;
+  bool cutShort;
+};
+
 // One instruction set's versions of the block-parallel routines; in a build
 // made small (CODEPAGE_GUESS_COMPACT, the WebAssembly modules) only the
 // first four, the others null. Each gives
@@ -56,6 +64,7 @@ struct Kernels {
   std::uint32_t (*nextUTF8Line)(const std::uint8_t* data, std::uint32_t length,
                                 std::uint32_t from) noexcept;
   ShiftJISLines (*checkShiftJISLines)(const std::uint8_t* data, std::uint32_t length) noexcept;
+  EUCJPCheck (*checkEUCJP)(const std::uint8_t* data, std::uint32_t length) noexcept;
   // Decodes Shift_JIS at `data`, a character's start, to UTF-8 by `tables`,
   // while each character has one (and, with `roundTrip`, encodes back to its
   // own code), and while 80 bytes of input and 211 of room are left. Returns

@@ -193,6 +193,9 @@ class Classifier {
     bool switched = false;  // an escape into a set other than ASCII was seen
     bool broken = false;
     void step(std::uint8_t b) noexcept;
+    // As step() on each byte, the stretches that change nothing, or only a
+    // pair's half, taken at once.
+    void read(const std::uint8_t* data, std::uint32_t size) noexcept;
   };
   struct UnitReading {  // UTF-16 or UTF-32 after their mark
     std::uint8_t bytes[4] = {};

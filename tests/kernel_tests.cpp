@@ -101,6 +101,15 @@ using testing_support::stepEachByte;
   if (both.errorFree && both.utf8Line != first)
     return ::testing::AssertionFailure()
            << "first line " << both.utf8Line << " with Shift_JIS, " << first << " alone";
+  // EUC-JP as the classifier reads it, with a character cut by the end.
+  my::Classifier::EUCJPReading euc;
+  for (const std::uint8_t b : bytes)
+    euc.step(b);
+  const my::EUCJPCheck eucCheck = kernels.checkEUCJP(data, length);
+  if (eucCheck.errorFree == euc.broken)
+    return ::testing::AssertionFailure() << "EUC-JP validity differs";
+  if (eucCheck.errorFree && eucCheck.cutShort != (euc.need != 0))
+    return ::testing::AssertionFailure() << "EUC-JP's last character cut short or not";
   if (both.brokenLine != brokenLine)
     return ::testing::AssertionFailure() << "a line that breaks both readings is "
                                          << (brokenLine ? "missed" : "seen where there is none");
@@ -234,6 +243,41 @@ TEST_P(KernelsMatchCounters, OnRunsAcrossBlockBoundaries) {
         bytes.insert(bytes.end(), run % 5, 0x80);
         ASSERT_TRUE(sameAsCounters(*GetParam(), bytes)) << lead << " x" << run << " then " << after;
       }
+    }
+  }
+}
+
+// EUC-JP's characters of one, two and three bytes (8E and 8F lead the
+// short and long ones) at every distance from a block's end, whole, cut short
+// and with a byte that breaks them; and real EUC-JP cut everywhere.
+TEST_P(KernelsMatchCounters, ReadEUCJPAsTheClassifierDoes) {
+  const char* const characters[] = {"B0 A1",    "8E B1", "8F B0 A1", "8E E0",
+                                    "8F B0 41", "8F 41", "8E 8E B1", "8F 8F B0 A1",
+                                    "B0 8E",    "A0",    "FF",       "8D"};
+  for (const char* hex : characters) {
+    for (std::size_t before = 0; before < 70; ++before) {
+      Bytes bytes(before, 0x41);
+      const Bytes character = hexBytes(hex);
+      for (std::size_t copies = 0; copies < 3; ++copies) {
+        bytes.insert(bytes.end(), character.begin(), character.end());
+        for (std::size_t cut = bytes.size() - character.size(); cut <= bytes.size(); ++cut)
+          ASSERT_TRUE(sameAsCounters(
+              *GetParam(), Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut))))
+              << hex << " after " << before << ", cut at " << cut;
+      }
+    }
+  }
+  const Bytes text = testing_support::readTestSample("japanese_eucjp.txt");
+  for (std::size_t length = 0; length <= 300 && length <= text.size(); ++length)
+    ASSERT_TRUE(sameAsCounters(
+        *GetParam(), Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length))))
+        << "cut at " << length;
+  for (const int bad : {0xFF, 0x8E, 0x8F, 0xA0, 0x0A}) {
+    for (std::size_t at = 0; at < 200 && at < text.size(); ++at) {
+      Bytes bytes(text.begin(), text.begin() + std::min<std::ptrdiff_t>(
+                                                   260, static_cast<std::ptrdiff_t>(text.size())));
+      bytes[at] = static_cast<std::uint8_t>(bad);
+      ASSERT_TRUE(sameAsCounters(*GetParam(), bytes)) << bad << " at " << at;
     }
   }
 }

@@ -19,8 +19,7 @@ using testing_support::Bytes;
 using testing_support::hexBytes;
 
 Bytes readSample(const char* name) {
-  std::ifstream file(std::string(CODEPAGE_GUESS_TESTS_DIR) + "/samples/" + name, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  return testing_support::readTestSample(name);
 }
 
 Bytes bytesOf(const std::string& text) {
@@ -103,6 +102,9 @@ std::vector<KindCase> kindCases() {
       {"an ANSI colour escape is no JIS escape", bytesOf("\x1B[31mred\x1B[0m\n"), Kind::ASCII,
        false, false},
       {"JIS escapes", readSample("japanese_iso2022jp.txt"), Kind::ISO2022JP, false, false},
+      {"half a JIS pair spoils them",
+       readSample("japanese_iso2022jp.txt") + bytesOf("\x1B$B0!0\n\x1B(B\n"), Kind::ASCII, false,
+       false},
       {"an unknown escape spoils them", readSample("japanese_iso2022jp.txt") + bytesOf("\x1B[0m"),
        Kind::ASCII, false, false},
       {"Japanese in UTF-8", kUTF8, Kind::UTF8, false, false},
@@ -273,6 +275,9 @@ TEST(Kinds, AreTheSameWhetherLinesAreReadWholeOrByteByByte) {
       {"Latin-1", latin},
       {"Latin-1, then Shift_JIS", latin + sjis},
       {"a NUL byte early", Bytes{0x41, 0} + sjis},
+      {"ISO-2022-JP", repeated(readSample("japanese_iso2022jp.txt"), 60000)},
+      {"ISO-2022-JP with half a pair",
+       repeated(readSample("japanese_iso2022jp.txt"), 60000) + bytesOf("\x1B$B0!0 \x1B(B\n")},
       // UTF-8 that Shift_JIS reads cleanly until a line past the samples.
       {"UTF-8 that breaks Shift_JIS past them",
        repeated(bytesOf("caf\xC3\xA9 cr\xC3\xA8me\n"), 60000) + bytesOf("\xE3\x81\x82\n")},

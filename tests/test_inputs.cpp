@@ -39,6 +39,13 @@ Bytes readExample(const char* name) {
   return bytes;
 }
 
+Bytes readTestSample(const char* name) {
+  std::ifstream file(std::string(CODEPAGE_GUESS_TESTS_DIR) + "/samples/" + name, std::ios::binary);
+  Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (bytes.empty()) ADD_FAILURE() << "cannot read sample " << name;
+  return bytes;
+}
+
 Bytes damagedText(const Bytes& text, std::mt19937& random) {
   Bytes bytes;
   for (int copy = 0; copy < 4; ++copy)

@@ -19,6 +19,9 @@ Bytes biasedBytes(std::mt19937& random, std::size_t size);
 // A bundled example file (examples/NAME).
 Bytes readExample(const char* name);
 
+// A sample file of the tests (tests/samples/NAME).
+Bytes readTestSample(const char* name);
+
 // A counter after the plain byte rules, one byte at a time: the reference.
 template <typename Counter>
 Counter stepEachByte(const Bytes& bytes) {
