@@ -78,6 +78,23 @@ Bytes latin1Sample(const std::string& asciiPath, std::size_t size, std::uint32_t
   return text;
 }
 
+Bytes utf16leOf(const Bytes& utf8) {
+  Bytes out{0xFF, 0xFE};
+  for (std::size_t i = 0; i < utf8.size();) {
+    const unsigned b = utf8[i];
+    const unsigned length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    if (i + length > utf8.size()) break;
+    unsigned c = length == 1 ? b : b & (0x3Fu >> (length - 1));
+    for (unsigned k = 1; k < length; ++k)
+      c = c << 6 | (utf8[i + k] & 0x3Fu);
+    i += length;
+    if (c > 0xFFFF) continue;  // the samples have none beyond the Basic Multilingual Plane
+    out.push_back(static_cast<std::uint8_t>(c));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return out;
+}
+
 Bytes randomBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 random(seed);
   Bytes bytes(size);
@@ -97,6 +114,8 @@ Samples::Samples(const std::string& examplesDir) {
       {"ascii", textSample(examplesDir + "/ascii.txt", kMiB, 1)},
       {"random", randomBytes(kMiB, 1)},
       {"euc_jp", textSample(examplesDir + "/../tests/samples/japanese_eucjp.txt", kMiB, 1)},
+      {"utf16le",
+       utf16leOf(textSample(examplesDir + "/japanese_utf8.txt", kMiB / 2 + kMiB / 4, 1))},
       {"iso_2022_jp",
        textSample(examplesDir + "/../tests/samples/japanese_iso2022jp.txt", kMiB, 1)},
   };

@@ -20,6 +20,9 @@ Bytes latin1Sample(const std::string& asciiPath, std::size_t size, std::uint32_t
 
 Bytes randomBytes(std::size_t size, std::uint32_t seed);
 
+// UTF-8 as UTF-16LE with its byte order mark.
+Bytes utf16leOf(const Bytes& utf8);
+
 // The inputs the benchmarks and the whole-process script share.
 struct Samples {
   explicit Samples(const std::string& examplesDir);

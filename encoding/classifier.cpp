@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "encoding/ascii_run.hpp"
+#include "encoding/byte_load.hpp"
 #include "encoding/kernels.hpp"
 #include "encoding/kinds.hpp"
 #include "encoding/lines.hpp"
@@ -418,9 +419,39 @@ void Classifier::UnitReading::step(std::uint8_t b, ByteOrderMark mark) noexcept 
   highSurrogate = high;
 }
 
+void Classifier::UnitReading::read(const std::uint8_t* data, std::size_t size,
+                                   ByteOrderMark mark) noexcept {
+  const bool utf16 = mark == ByteOrderMark::UTF16LE || mark == ByteOrderMark::UTF16BE;
+  // Each unit's high byte, where eight bytes read as a little-endian word hold
+  // four units: a surrogate has D8-DF there.
+  const std::uint64_t highBytes =
+      mark == ByteOrderMark::UTF16LE ? 0xF800F800F800F800ull : 0x00F800F800F800F8ull;
+  const std::uint64_t surrogates = highBytes & 0xD8D8D8D8D8D8D8D8ull;
+  const auto holdsSurrogate = [&](const std::uint8_t* p) {
+    // A lane of the XOR is zero just where the high byte is one of them.
+    const std::uint64_t x = (loadLittleEndian64(p) & highBytes) ^ surrogates;
+    return ((x - 0x0001000100010001ull) & ~x & 0x8000800080008000ull) != 0;
+  };
+  for (std::size_t i = 0; i < size;) {
+    if (utf16 && filled == 0 && !highSurrogate && size - i >= 8 && !holdsSurrogate(data + i)) {
+      i += 8;
+      continue;
+    }
+    step(data[i++], mark);
+  }
+}
+
 void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
   // Nothing later can change a kind that is settled.
   if (settled()) {
+    fed_ += size;
+    return;
+  }
+  // UTF-16 or UTF-32 with a NUL byte early is that, or a binary if a unit
+  // breaks: only the units can still change the kind.
+  const bool wide = mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8;
+  if (markKnown_ && wide && nulEarly_) {
+    units_.read(data, size, mark_);
     fed_ += size;
     return;
   }
@@ -654,25 +685,27 @@ Description Classifier::finish(bool complete, bool japanese) const noexcept {
   return d;
 }
 
-Kind Classifier::kindOf(bool japanese) const noexcept {
-  if (fed_ == 0) return Kind::Empty;
-  switch (mark_) {
+Kind kindOfMark(ByteOrderMark mark) noexcept {
+  switch (mark) {
     case ByteOrderMark::UTF16LE:
-      if (!units_.broken) return Kind::UTF16LE;
-      break;
+      return Kind::UTF16LE;
     case ByteOrderMark::UTF16BE:
-      if (!units_.broken) return Kind::UTF16BE;
-      break;
+      return Kind::UTF16BE;
     case ByteOrderMark::UTF32LE:
-      if (!units_.broken) return Kind::UTF32LE;
-      break;
+      return Kind::UTF32LE;
     case ByteOrderMark::UTF32BE:
-      if (!units_.broken) return Kind::UTF32BE;
-      break;
+      return Kind::UTF32BE;
     case ByteOrderMark::UTF8:
     case ByteOrderMark::None:
       break;
   }
+  return Kind::UTF8;
+}
+
+Kind Classifier::kindOf(bool japanese) const noexcept {
+  if (fed_ == 0) return Kind::Empty;
+  const bool wide = mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8;
+  if (wide && !units_.broken) return kindOfMark(mark_);
   if (nulEarly_) return Kind::Binary;
   if (!high_) return iso2022_.switched && !iso2022_.broken ? Kind::ISO2022JP : Kind::ASCII;
   if (!utf8Broken_) return Kind::UTF8;

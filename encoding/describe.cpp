@@ -157,8 +157,18 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
   const bool whole = extent == Extent::Whole;
   Description d;
   const ByteOrderMark mark = byteOrderMarkOf(data, length);
-  // UTF-16 and UTF-32 are rare and checked unit by unit: the reference does it.
-  if (mark != ByteOrderMark::None && mark != ByteOrderMark::UTF8) return reference();
+  // UTF-16 and UTF-32 are what their mark says when every unit is well-formed;
+  // otherwise (rare) the reference reads every byte.
+  if (mark != ByteOrderMark::None && mark != ByteOrderMark::UTF8) {
+    Classifier::UnitReading units;
+    const std::size_t skip = byteOrderMarkLength(mark);
+    units.read(data + skip, length - skip, mark);
+    if (units.broken || (whole && (units.filled != 0 || units.highSurrogate))) return reference();
+    d.kind = kindOfMark(mark);
+    d.bom = true;
+    d.decision = decideEncoding(candidateEncodings(), data, length);
+    return d;
+  }
   d.bom = mark == ByteOrderMark::UTF8;
   const Kernels& kernels = selectedKernels();
   if (length == 0) {

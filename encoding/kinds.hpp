@@ -42,6 +42,8 @@ enum class ByteOrderMark : std::uint8_t { None, UTF8, UTF16LE, UTF16BE, UTF32LE,
 // The mark at the start of `data`, looking at no more than `length` bytes.
 ByteOrderMark byteOrderMarkOf(const std::uint8_t* data, std::size_t length) noexcept;
 std::size_t byteOrderMarkLength(ByteOrderMark mark) noexcept;
+// The kind of UTF-16 or UTF-32 a mark announces.
+Kind kindOfMark(ByteOrderMark mark) noexcept;
 
 // NUL bytes this early make a file binary, as git and grep decide.
 inline constexpr std::size_t kBinaryWindow = 8192;
@@ -203,6 +205,9 @@ class Classifier {
     bool highSurrogate = false;
     bool broken = false;
     void step(std::uint8_t b, ByteOrderMark mark) noexcept;
+    // As step() on each byte, eight UTF-16 units with no surrogate among them
+    // taken at once.
+    void read(const std::uint8_t* data, std::size_t size, ByteOrderMark mark) noexcept;
   };
 
  private:

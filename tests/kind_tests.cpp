@@ -197,6 +197,37 @@ TEST(Kinds, TakeACleanReadingForJapaneseWhenTheCallerSaysSo) {
   EXPECT_EQ(my::describe(broken.data(), 3, my::Extent::Whole, true).kind, Kind::Unknown);
 }
 
+// Surrogate pairs, and surrogates alone, at every place among eight-byte
+// stretches of UTF-16 in both byte orders, as a byte-by-byte reading, the
+// classifier in pieces and the one-shot call see them.
+TEST(Kinds, TakeUTF16SurrogatesWhereverTheyAre) {
+  for (const bool little : {true, false}) {
+    const Bytes text = wide(kUTF8, 2, little);
+    const auto unit = [&](unsigned u) {
+      return little ? Bytes{static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8)}
+                    : Bytes{static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)};
+    };
+    for (std::size_t at = 2; at < 40; at += 2) {
+      const Bytes head(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at));
+      const Bytes tail(text.begin() + static_cast<std::ptrdiff_t>(at), text.end());
+      const std::pair<Bytes, Kind> cases[] = {
+          {head + unit(0xD83D) + unit(0xDE00) + tail, little ? Kind::UTF16LE : Kind::UTF16BE},
+          {head + unit(0xD83D) + tail, Kind::Binary},
+          {head + unit(0xDE00) + tail, Kind::Binary},
+          {head + unit(0xDE00) + unit(0xD83D) + tail, Kind::Binary},
+      };
+      for (const auto& [bytes, kind] : cases) {
+        my::Classifier byteByByte;
+        for (const std::uint8_t b : bytes)
+          byteByByte.feed(&b, 1);
+        ASSERT_EQ(byteByByte.finish().kind, kind) << at;
+        ASSERT_EQ(classified(bytes, {at + 1, at + 9}).kind, kind) << at;
+        ASSERT_EQ(described(bytes).kind, kind) << at;
+      }
+    }
+  }
+}
+
 TEST(Kinds, NameTheLinesWhereMixedTextChanges) {
   // Lines 1 to 11 of the sample, then the UTF-8 one.
   const my::Description d = classified(kSJIS + kUTF8Line + kSJIS);
