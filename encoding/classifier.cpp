@@ -448,9 +448,10 @@ void Classifier::feed(const std::uint8_t* data, std::size_t size) noexcept {
     return;
   }
   // UTF-16 or UTF-32 with a NUL byte early is that, or a binary if a unit
-  // breaks: only the units can still change the kind.
+  // breaks: only the units can still change the kind (a build made small
+  // reads every byte all the same).
   const bool wide = mark_ != ByteOrderMark::None && mark_ != ByteOrderMark::UTF8;
-  if (markKnown_ && wide && nulEarly_) {
+  if (!kCompact && markKnown_ && wide && nulEarly_) {
     units_.read(data, size, mark_);
     fed_ += size;
     return;
@@ -581,7 +582,9 @@ std::size_t Classifier::asciiRunAt(const std::uint8_t* data, std::size_t size) c
   std::size_t limit = std::min<std::size_t>(size, std::size_t{1} << 30);
   if (!high_ && iso2022_.doubleByte) {
     // A double-byte set's characters (no newline, no NUL among them): the JIS
-    // reading only counts their halves.
+    // reading only counts their halves. A build made small takes them byte
+    // by byte.
+    if (kCompact) return 0;
     const std::uint32_t run = skipJISRun(data, 0, static_cast<std::uint32_t>(limit));
     return run < 2 ? 0 : run;
   }
@@ -591,7 +594,8 @@ std::size_t Classifier::asciiRunAt(const std::uint8_t* data, std::size_t size) c
       limit = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data);
   };
   if (!high_) endAt(0x1B, limit);
-  if (fed_ < kBinaryWindow) endAt(0, std::min<std::size_t>(limit, kBinaryWindow - fed_));
+  if (fed_ < kBinaryWindow)
+    endAt(0, std::min(limit, static_cast<std::size_t>(kBinaryWindow - fed_)));
   const std::size_t run = my::skipAscii(data, 0, static_cast<std::uint32_t>(limit));
   return run < 2 ? 0 : run;
 }
