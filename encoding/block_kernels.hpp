@@ -737,14 +737,9 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
   UTF8Sequences sequences;
   SJISPairing pairing;
   Mask lastLeads = 0;
-  forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
-    if (block.highBits() == 0 && !pairing.leadPending()) {
-      if (waiting) countBefore(bytes);
-      waiting = false;
-      sequences.skipAscii();
-      lastLeads = 0;
-      return true;
-    }
+  // A block with a high byte (or a trail to give a lead), kept apart from the
+  // ASCII blocks' few steps so that those stay in the loop.
+  const auto takeBlock = [&](const Block& block, Mask valid) {
     if (waiting) {
       std::memcpy(before, bytes, kBlock);
     } else {
@@ -786,6 +781,16 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     beforeTrails = pairs.trails & valid;
     beforeHigh = planes.bit[7];
     waiting = true;
+  };
+  forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
+    if (block.highBits() != 0 || pairing.leadPending()) {
+      takeBlock(block, valid);
+    } else if (waiting) {
+      countBefore(bytes);
+      waiting = false;
+      sequences.skipAscii();
+      lastLeads = 0;
+    }
     return true;
   });
   if (waiting) countBefore(bytes);
