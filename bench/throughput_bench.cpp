@@ -71,10 +71,12 @@ void conjectureByDigesters(benchmark::State& state, const bench::Bytes* bytes) {
   setThroughput(state, *bytes);
 }
 
-void validate(benchmark::State& state, bool (*isErrorFree)(const std::uint8_t*, std::uint32_t),
-              const bench::Bytes* bytes) {
+// One of an instruction set's kernels on the whole input, its answer kept.
+template <typename Answer>
+void kernel(benchmark::State& state, Answer (*run)(const std::uint8_t*, std::uint32_t) noexcept,
+            const bench::Bytes* bytes) {
   for (auto _ : state)
-    benchmark::DoNotOptimize(isErrorFree(bytes->data(), lengthOf(*bytes)));
+    benchmark::DoNotOptimize(run(bytes->data(), lengthOf(*bytes)));
   setThroughput(state, *bytes);
 }
 
@@ -139,28 +141,18 @@ void registerAll() {
                                  conjectureByDigesters, data);
     for (const my::Kernels* kernels : my::runnableKernels()) {
       const std::string isa = std::string("/") + kernels->name;
-      benchmark::RegisterBenchmark(("validate_utf8" + isa + suffix).c_str(), validate,
+      benchmark::RegisterBenchmark(("validate_utf8" + isa + suffix).c_str(), kernel<bool>,
                                    kernels->isErrorFreeUTF8, data);
-      benchmark::RegisterBenchmark(("validate_sjis" + isa + suffix).c_str(), validate,
+      benchmark::RegisterBenchmark(("validate_sjis" + isa + suffix).c_str(), kernel<bool>,
                                    kernels->isErrorFreeSJIS, data);
       benchmark::RegisterBenchmark(("check_utf8_strictly" + isa + suffix).c_str(),
-                                   [kernels](benchmark::State& state, const bench::Bytes* sample) {
-                                     for (auto _ : state)
-                                       benchmark::DoNotOptimize(kernels->checkUTF8Strictly(
-                                           sample->data(), lengthOf(*sample)));
-                                     setThroughput(state, *sample);
-                                   },
-                                   data);
+                                   kernel<my::UTF8Check>, kernels->checkUTF8Strictly, data);
       benchmark::RegisterBenchmark(("count_characters" + isa + suffix).c_str(), countCharacters,
                                    kernels, data);
       benchmark::RegisterBenchmark(("check_shift_jis_lines" + isa + suffix).c_str(),
-                                   [kernels](benchmark::State& state, const bench::Bytes* sample) {
-                                     for (auto _ : state)
-                                       benchmark::DoNotOptimize(kernels->checkShiftJISLines(
-                                           sample->data(), lengthOf(*sample)));
-                                     setThroughput(state, *sample);
-                                   },
-                                   data);
+                                   kernel<my::ShiftJISLines>, kernels->checkShiftJISLines, data);
+      benchmark::RegisterBenchmark(("check_euc_jp" + isa + suffix).c_str(), kernel<my::EUCJPCheck>,
+                                   kernels->checkEUCJP, data);
     }
   }
 }
