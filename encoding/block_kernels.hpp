@@ -413,6 +413,23 @@ ShiftJISLines checkShiftJISLines(const std::uint8_t* data, std::uint32_t length)
   return {errorFree, finder.found(), brokenLine};
 }
 
+// The byte classes EUC-JP's rules turn on.
+struct EUCJPClasses {
+  Mask fromA1, fromE0;  // A1-FF, E0-FF
+  Mask is8E, is8F, isFF;
+};
+
+// The classes from the bits of each byte, b7 the top one.
+inline EUCJPClasses eucJPClassesOf(const BytePlanes& p) noexcept {
+  const Mask* b = p.bit;
+  const Mask low5 = b[4] | b[3] | b[2] | b[1] | b[0];
+  const Mask is8EOr8F = b[7] & ~b[6] & ~b[5] & ~b[4] & b[3] & b[2] & b[1];
+  const Mask fromA0 = b[7] & (b[6] | b[5]);
+  const Mask isA0 = b[7] & ~b[6] & b[5] & ~low5;
+  return {fromA0 & ~isA0, b[7] & b[6] & b[5], is8EOr8F & ~b[0], is8EOr8F & b[0],
+          b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0]};
+}
+
 // EUC-JP is ASCII, pairs of bytes from A1 to FE (JIS X 0208), 8E and one
 // from A1 to DF (half-width katakana), and 8F and two from A1 to FE (JIS X
 // 0212). The pairs pair up as Shift_JIS's do: in a run of bytes that can lead
@@ -428,22 +445,16 @@ class EUCJPValidator {
       e8EBefore_ = e8FBefore_ = e8FEarlier_ = lastLeads_ = 0;
       return true;
     }
-    BytePlanes planes;
-    block.planes(planes);
-    const Mask* b = planes.bit;
-    const Mask from80To9F = b[7] & ~b[6] & ~b[5];
-    const Mask low5 = b[4] | b[3] | b[2] | b[1] | b[0];
-    const Mask is8EOr8F = from80To9F & ~b[4] & b[3] & b[2] & b[1];
-    const Mask is8E = is8EOr8F & ~b[0], is8F = is8EOr8F & b[0];
-    const Mask isA0 = b[7] & ~b[6] & b[5] & ~low5;
-    const Mask isFF = b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0];
-    const Mask fromE0 = b[7] & b[6] & b[5];
-    const Mask characterBytes = b[7] & ~from80To9F & ~isA0 & ~isFF;  // A1-FE
+    const EUCJPClasses c = block.eucJPClasses();
+    const Mask characterBytes = c.fromA1 & ~c.isFF;  // A1-FE
+    const Mask is8EOr8F = c.is8E | c.is8F;
     // 8F's trails, the second reaching back into the block before.
-    const Mask after8F = lookBack(is8F, e8FBefore_, 1) | lookBack(is8F, e8FBefore_, 2);
+    const Mask after8F = lookBack(c.is8F, e8FBefore_, 1) | lookBack(c.is8F, e8FBefore_, 2);
     const SJISPairing::Pairs pairs = pairing_.pair((characterBytes | is8EOr8F) & ~after8F);
-    const Mask errors = (from80To9F & ~is8EOr8F) | isA0 | isFF | (pairs.trails & ~characterBytes) |
-                        (after8F & ~characterBytes) | (lookBack(is8E, e8EBefore_, 1) & fromE0);
+    const Mask errors = (block.highBits() & ~characterBytes & ~is8EOr8F) |
+                        (pairs.trails & ~characterBytes) | (after8F & ~characterBytes) |
+                        (lookBack(c.is8E, e8EBefore_, 1) & c.fromE0);
+    const Mask is8E = c.is8E, is8F = c.is8F;
     e8EBefore_ = is8E;
     e8FEarlier_ = e8FBefore_;
     e8FBefore_ = is8F;

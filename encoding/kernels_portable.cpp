@@ -55,6 +55,11 @@ class PortableBlock {
       out.bit[k] = plane(k);
   }
   void store(std::uint8_t* out) const noexcept { std::memcpy(out, bytes_, kBlock); }
+  EUCJPClasses eucJPClasses() const noexcept {
+    BytePlanes p;
+    planes(p);
+    return eucJPClassesOf(p);
+  }
   SJISClasses sjisClasses() const noexcept {
     BytePlanes p;
     planes(p);

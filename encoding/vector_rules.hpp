@@ -269,6 +269,19 @@ class VectorBlock {
     }
   }
 
+  EUCJPClasses eucJPClasses() const noexcept {
+    Vec fromA1[kPerBlock], fromE0[kPerBlock], is8E[kPerBlock], is8F[kPerBlock], isFF[kPerBlock];
+    for (std::uint32_t k = 0; k < kPerBlock; ++k) {
+      const Vec v = v_[k];
+      fromA1[k] = inRange<V>(v, 0xA1, 0xFF);
+      fromE0[k] = inRange<V>(v, 0xE0, 0xFF);
+      is8E[k] = V::eq(v, splat<V>(0x8E));
+      is8F[k] = V::eq(v, splat<V>(0x8F));
+      isFF[k] = V::eq(v, splat<V>(0xFF));
+    }
+    return {gather(fromA1), gather(fromE0), gather(is8E), gather(is8F), gather(isFF)};
+  }
+
   SJISClasses sjisClasses() const noexcept {
     Vec lead[kPerBlock], trail[kPerBlock], alone[kPerBlock];
     for (std::uint32_t k = 0; k < kPerBlock; ++k) {
