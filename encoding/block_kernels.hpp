@@ -454,10 +454,9 @@ class EUCJPValidator {
     const Mask errors = (block.highBits() & ~characterBytes & ~is8EOr8F) |
                         (pairs.trails & ~characterBytes) | (after8F & ~characterBytes) |
                         (lookBack(c.is8E, e8EBefore_, 1) & c.fromE0);
-    const Mask is8E = c.is8E, is8F = c.is8F;
-    e8EBefore_ = is8E;
+    e8EBefore_ = c.is8E;
     e8FEarlier_ = e8FBefore_;
-    e8FBefore_ = is8F;
+    e8FBefore_ = c.is8F;
     lastLeads_ = pairs.leads & valid;
     return (errors & valid) == 0;
   }

@@ -26,7 +26,6 @@ class PortableBlock {
   [[maybe_unused]] static constexpr bool kLooksUpPairs = false;
   [[maybe_unused]] static constexpr unsigned kPairsPerLookup = 8;
   [[maybe_unused]] static constexpr bool kMarksIndexes = false;
-  static void markIndexes(const std::uint8_t*, Mask, Mask, std::uint16_t*) noexcept {}
   static unsigned lookUpPairs(const ShiftJISTables&, const std::uint8_t*, unsigned, std::uint8_t*,
                               PackedUTF8) noexcept {
     return 0;

@@ -330,13 +330,13 @@ bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check
   bool asciiBefore = true;
 
   const auto blockIsFree = [&](const std::uint8_t* p, std::uint32_t size) noexcept {
-    // The lookups need neither of the lenient rules' hints, long forms and EDs.
-    constexpr bool kHints = !(kStrict && LooksUpNibbles<V>::value);
+    // Only the strict rule without lookups asks whether an ED is near.
+    constexpr bool kTracksEDs = kStrict && !LooksUpNibbles<V>::value;
     Vec top = V::zero(), ed = V::zero();
     for (std::uint32_t k = 0; k < kPerBlock; ++k) {
       const Vec v = V::load(p + k * V::kWidth);
       top = V::max(top, v);
-      if (kStrict && kHints) ed = V::bitOr(ed, V::eq(v, splat<V>(0xED)));
+      if (kTracksEDs) ed = V::bitOr(ed, V::eq(v, splat<V>(0xED)));
     }
     const bool ascii = V::topBits(top) == 0;
     // An ED here, or at the end of the block before: the lead of surrogates.
