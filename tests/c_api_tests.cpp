@@ -132,7 +132,7 @@ TEST(CApi, ReportsFilesItCannotRead) {
   int codePage = 5;
   EXPECT_EQ(cpg_guess_file("no/such/file.txt", &codePage), CPG_ERROR_NOT_ACCESSIBLE);
   EXPECT_EQ(codePage, CPG_UNDECIDED);
-  const auto empty = std::filesystem::temp_directory_path() / "codepage_guess_c_api_empty.txt";
+  const auto empty = testing_support::temporaryPath("codepage_guess_c_api_empty_", ".txt");
   std::ofstream(empty).close();
   EXPECT_EQ(cpg_guess_file(empty.string().c_str(), &codePage), CPG_ERROR_NO_BYTES);
   std::filesystem::remove(empty);

@@ -36,9 +36,7 @@ using testing_support::hexBytes;
 // A file in a folder of its own, removed at the end.
 class Folder {
  public:
-  Folder()
-      : path_(std::filesystem::temp_directory_path() /
-              ("codepage_convert_test_" + std::to_string(++count_))) {
+  Folder() : path_(testing_support::temporaryPath("codepage_convert_test_")) {
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
@@ -54,7 +52,6 @@ class Folder {
   }
 
  private:
-  static inline int count_ = 0;
   std::filesystem::path path_;
 };
 

@@ -32,8 +32,7 @@ using testing_support::Bytes;
 class TemporaryFile {
  public:
   explicit TemporaryFile(const Bytes& bytes)
-      : path_(std::filesystem::temp_directory_path() /
-              ("codepage_guess_input_" + std::to_string(++count_) + ".txt")) {
+      : path_(testing_support::temporaryPath("codepage_guess_input_", ".txt")) {
     std::ofstream file(path_, std::ios::binary);
     file.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
@@ -45,7 +44,6 @@ class TemporaryFile {
   std::string path() const { return path_.string(); }
 
  private:
-  static inline int count_ = 0;
   std::filesystem::path path_;
 };
 

@@ -6,6 +6,12 @@
 #include <iterator>
 #include <string>
 
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace testing_support {
 
 Bytes randomBytes(std::mt19937& random, std::size_t size) {
@@ -58,6 +64,17 @@ Bytes damagedText(const Bytes& text, std::mt19937& random) {
       bytes[at] = static_cast<std::uint8_t>(random() & 0xFF);
   }
   return bytes;
+}
+
+std::filesystem::path temporaryPath(const std::string& prefix, const std::string& suffix) {
+#if defined(_WIN32)
+  const auto process = static_cast<unsigned long>(::_getpid());
+#else
+  const auto process = static_cast<unsigned long>(::getpid());
+#endif
+  static unsigned count = 0;
+  return std::filesystem::temp_directory_path() /
+         (prefix + std::to_string(process) + "_" + std::to_string(++count) + suffix);
 }
 
 }  // namespace testing_support

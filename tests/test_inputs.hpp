@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <random>
+#include <string>
 #include <vector>
 
 // Inputs that tests compare fast code against plain rules on, all made from
@@ -21,6 +23,10 @@ Bytes readExample(const char* name);
 
 // A sample file of the tests (tests/samples/NAME).
 Bytes readTestSample(const char* name);
+
+// A new name in the system's temporary folder, "PREFIX<process>_<n>SUFFIX":
+// ctest runs the tests side by side, each in a process of its own.
+std::filesystem::path temporaryPath(const std::string& prefix, const std::string& suffix = "");
 
 // A counter after the plain byte rules, one byte at a time: the reference.
 template <typename Counter>
