@@ -427,17 +427,25 @@ void Classifier::UnitReading::read(const std::uint8_t* data, std::size_t size,
   const std::uint64_t highBytes =
       mark == ByteOrderMark::UTF16LE ? 0xF800F800F800F800ull : 0x00F800F800F800F8ull;
   const std::uint64_t surrogates = highBytes & 0xD8D8D8D8D8D8D8D8ull;
+  // Whether 32 bytes may hold one: a lane of the XOR is zero just where the
+  // high byte is one of them.
   const auto holdsSurrogate = [&](const std::uint8_t* p) {
-    // A lane of the XOR is zero just where the high byte is one of them.
-    const std::uint64_t x = (loadLittleEndian64(p) & highBytes) ^ surrogates;
-    return ((x - 0x0001000100010001ull) & ~x & 0x8000800080008000ull) != 0;
+    std::uint64_t zero = 0;
+    for (unsigned k = 0; k < 32; k += 8) {
+      const std::uint64_t x = (loadLittleEndian64(p + k) & highBytes) ^ surrogates;
+      zero |= (x - 0x0001000100010001ull) & ~x;
+    }
+    return (zero & 0x8000800080008000ull) != 0;
   };
   for (std::size_t i = 0; i < size;) {
-    if (utf16 && filled == 0 && !highSurrogate && size - i >= 8 && !holdsSurrogate(data + i)) {
-      i += 8;
+    if (utf16 && filled == 0 && !highSurrogate && size - i >= 32 && !holdsSurrogate(data + i)) {
+      i += 32;
       continue;
     }
-    step(data[i++], mark);
+    // Up to the next 32 bytes, unit by unit.
+    const std::size_t end = i + std::min<std::size_t>(size - i, 32);
+    while (i < end)
+      step(data[i++], mark);
   }
 }
 

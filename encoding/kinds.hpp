@@ -205,7 +205,7 @@ class Classifier {
     bool highSurrogate = false;
     bool broken = false;
     void step(std::uint8_t b, ByteOrderMark mark) noexcept;
-    // As step() on each byte, eight UTF-16 units with no surrogate among them
+    // As step() on each byte, sixteen UTF-16 units with no surrogate among them
     // taken at once.
     void read(const std::uint8_t* data, std::size_t size, ByteOrderMark mark) noexcept;
   };
