@@ -71,20 +71,26 @@ class BestScore {
 Decision detail::conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
                             std::uint32_t length) noexcept {
   const Kernels& kernels = selectedKernels();
-  std::size_t errorFreeCount = 0;
-  std::size_t errorFree = count;
   unsigned freeBits = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const bool free = encodings[i] == Encoding::UTF8 ? kernels.isErrorFreeUTF8(data, length)
                                                      : kernels.isErrorFreeSJIS(data, length);
-    if (free) {
-      ++errorFreeCount;
-      errorFree = i;
-      freeBits |= 1u << i;
-    }
+    freeBits |= (free ? 1u : 0u) << i;
   }
-  if (errorFreeCount == 1) return {errorFree, Rule::OnlyErrorFree, freeBits};
+  return decideByValidity(encodings, count, data, length, freeBits);
+}
 
+// A single error-free candidate wins; otherwise the histograms decide.
+Decision detail::decideByValidity(const Encoding* encodings, std::size_t count,
+                                  const std::uint8_t* data, std::uint32_t length,
+                                  unsigned freeBits) noexcept {
+  if (freeBits != 0 && (freeBits & (freeBits - 1)) == 0) {
+    std::size_t only = 0;
+    while ((freeBits >> only) != 1)
+      ++only;
+    return {only, Rule::OnlyErrorFree, freeBits};
+  }
+  const Kernels& kernels = selectedKernels();
   CharacterCounts counts;
   kernels.countCharacters(data, length, counts);
   BestScore best;

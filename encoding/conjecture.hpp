@@ -44,6 +44,8 @@ struct Explanation {
 namespace detail {
 Decision conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
                     std::uint32_t length) noexcept;
+Decision decideByValidity(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
+                          std::uint32_t length, unsigned errorFree) noexcept;
 Explanation explainByDigesters(const char* const* names, std::size_t count,
                                const std::uint8_t* data, std::uint32_t length);
 }  // namespace detail
@@ -67,6 +69,14 @@ template <std::size_t N>
 Decision decideEncoding(const std::array<Encoding, N>& encodings, const std::uint8_t* data,
                         std::uint32_t length) noexcept {
   return detail::conjecture(encodings.data(), N, data, length);
+}
+
+// The same, for a caller that has already run the validators: bit i of
+// `errorFree` is set when candidate i meets no error in the bytes.
+template <std::size_t N>
+Decision decideEncoding(const std::array<Encoding, N>& encodings, const std::uint8_t* data,
+                        std::uint32_t length, unsigned errorFree) noexcept {
+  return detail::decideByValidity(encodings.data(), N, data, length, errorFree);
 }
 
 // The same verdict the long way: every candidate's digester reads every byte,

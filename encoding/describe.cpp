@@ -52,6 +52,14 @@ bool lastLineBreaksBoth(Span data, std::uint32_t length) noexcept {
   return utf8Broken && (!kernels.isErrorFreeSJIS(line, size) || endsWithShiftJISLead(line, size));
 }
 
+// The candidates the validators found no error in, as decideEncoding() takes
+// them.
+unsigned errorFree(bool utf8, bool sjis) noexcept {
+  static_assert(kCandidates[0].encoding == Encoding::UTF8 &&
+                kCandidates[1].encoding == Encoding::SJIS);
+  return (utf8 ? 1u : 0u) | (sjis ? 2u : 0u);
+}
+
 // Whether a reading waits for the rest of a character.
 bool pending(const Classifier::ShiftJISReading& reading) noexcept {
   return reading.lead != 0;
@@ -191,8 +199,7 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
     d.ambiguous = sjisValid(counterFree);
     // Well-formed UTF-8 is error-free to the counter too: unless Shift_JIS is
     // as well, that decides.
-    d.decision = counterFree ? decideEncoding(candidateEncodings(), data, length)
-                             : Decision{0, Rule::OnlyErrorFree, 1};
+    d.decision = decideEncoding(candidateEncodings(), data, length, errorFree(true, counterFree));
     return d;
   }
   if (nulEarly) {
@@ -233,9 +240,8 @@ Description describe(const std::uint8_t* data, std::uint32_t length, Extent exte
   const ShiftJISLines sjisLines =
       linesDecide ? kernels.checkShiftJISLines(data, length)
                   : ShiftJISLines{kernels.isErrorFreeSJIS(data, length), length, false};
-  d.decision = utf8Free != sjisLines.errorFree
-                   ? Decision{utf8Free ? 0u : 1u, Rule::OnlyErrorFree, utf8Free ? 1u : 2u}
-                   : decideEncoding(candidateEncodings(), data, length);
+  d.decision =
+      decideEncoding(candidateEncodings(), data, length, errorFree(utf8Free, sjisLines.errorFree));
   d.kind = kind;
   if (!linesDecide) return d;
   const lines::FirstLines first =

@@ -9,6 +9,8 @@
 
 #include "byte_script.hpp"
 #include "codepage_guess.h"
+#include "encoding/candidates.hpp"
+#include "encoding/conjecture.hpp"
 #include "encoding/kinds.hpp"
 #include "test_inputs.hpp"
 
@@ -347,6 +349,11 @@ void expectSameDescription(const Bytes& bytes, const std::string& what) {
     ASSERT_EQ(fast.score, reference.score) << what;
     const int codePages[] = {CPG_UTF8, CPG_SHIFT_JIS, CPG_UNDECIDED};
     ASSERT_EQ(codePages[fast.decision.verdict], cpg_guess(bytes.data(), bytes.size())) << what;
+    // The rule too, from the validity its own checks found.
+    const my::Decision full = my::decideEncoding(my::candidateEncodings(), bytes.data(),
+                                                 static_cast<std::uint32_t>(bytes.size()));
+    ASSERT_EQ(fast.decision.rule, full.rule) << what;
+    ASSERT_EQ(fast.decision.errorFree, full.errorFree) << what;
   }
 }
 
