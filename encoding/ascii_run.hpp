@@ -71,6 +71,25 @@ inline std::uint32_t skipAscii(const std::uint8_t* data, std::uint32_t from,
   return i;
 }
 
+// Returns the index of the first ESC at or after `from`, or `length`: the
+// runs between escape sequences are short, too short for a call to memchr.
+inline std::uint32_t findEscape(const std::uint8_t* data, std::uint32_t from,
+                                std::uint32_t length) noexcept {
+  std::uint32_t i = from;
+#if defined(CODEPAGE_GUESS_HAVE_SSE2)
+  const __m128i escape = _mm_set1_epi8(0x1B);
+  while (length - i >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, escape)));
+    if (found != 0) return i + lowestSetBit(found);
+    i += 16;
+  }
+#endif
+  while (i < length && data[i] != 0x1B)
+    ++i;
+  return i;
+}
+
 // Returns the index of the first byte at or after `from` that is not a
 // character byte of the JIS sets of ISO-2022-JP (21-7E), or `length`.
 inline std::uint32_t skipJISRun(const std::uint8_t* data, std::uint32_t from,

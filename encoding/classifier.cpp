@@ -387,9 +387,8 @@ void Classifier::ISO2022JP::read(const std::uint8_t* data, std::uint32_t size) n
   for (std::uint32_t i = 0; i < size && !broken;) {
     if (escape == 0 && !doubleByte) {
       // A single-byte set: nothing but the next ESC changes anything.
-      const void* next = std::memchr(data + i, 0x1B, size - i);
-      if (next == nullptr) return;
-      i = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(next) - data);
+      i = findEscape(data, i, size);
+      if (i == size) return;
     } else if (escape == 0) {
       // A double-byte set: its characters' bytes, each one half of a pair.
       const std::uint32_t end = skipJISRun(data, i, size);
@@ -397,8 +396,35 @@ void Classifier::ISO2022JP::read(const std::uint8_t* data, std::uint32_t size) n
       i = end;
       if (i == size) return;
     }
+    if (escape == 0 && data[i] == 0x1B && size - i >= 4) {
+      i += takeEscape(data + i);
+      continue;
+    }
     step(data[i++]);
   }
+}
+
+std::uint32_t Classifier::ISO2022JP::takeEscape(const std::uint8_t* p) noexcept {
+  const std::uint8_t first = p[1], second = p[2];
+  if (halfPair) {
+    broken = true;
+  } else if (first == '(' && (second == 'B' || second == 'J' || second == 'I')) {
+    doubleByte = false;
+    switched = switched || second != 'B';
+    return 3;
+  } else if (first == '$' && (second == '@' || second == 'B')) {
+    doubleByte = switched = true;
+    return 3;
+  } else if (first == '&' && second == '@') {
+    return 3;  // announces JIS X 0208-1990, which an ESC $ B follows
+  } else if (first == '$' && second == '(' &&
+             (p[3] == 'D' || p[3] == 'O' || p[3] == 'Q' || p[3] == 'P')) {
+    doubleByte = switched = true;
+    return 4;
+  } else {
+    broken = true;
+  }
+  return 1;
 }
 
 void Classifier::UnitReading::step(std::uint8_t b, ByteOrderMark mark) noexcept {

@@ -198,6 +198,11 @@ class Classifier {
     // As step() on each byte, the stretches that change nothing, or only a
     // pair's half, taken at once.
     void read(const std::uint8_t* data, std::uint32_t size) noexcept;
+
+   private:
+    // As step() on an escape sequence at `p`, its ESC and the three bytes
+    // after it in reach: returns its length, or 1 where it breaks the reading.
+    std::uint32_t takeEscape(const std::uint8_t* p) noexcept;
   };
   struct UnitReading {  // UTF-16 or UTF-32 after their mark
     std::uint8_t bytes[4] = {};

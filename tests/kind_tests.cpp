@@ -372,6 +372,23 @@ TEST(Describe, GivesWhatTheClassifierGives) {
   }
 }
 
+// Every escape sequence ISO-2022-JP knows and some it does not, with whole
+// and half pairs after, cut at every byte: the one-shot call takes escapes
+// whole where it can, the classifier a byte at a time.
+TEST(Describe, ReadsEscapeSequencesAsTheClassifierDoes) {
+  const char* const escapes[] = {"\x1B(B",  "\x1B(J",  "\x1B(I",  "\x1B$@",  "\x1B$B",
+                                 "\x1B&@",  "\x1B$(D", "\x1B$(O", "\x1B$(Q", "\x1B$(P",
+                                 "\x1B$(X", "\x1B$A",  "\x1B&B",  "\x1B(",   "\x1B"};
+  for (const char* before : {"ab", "a long line of ASCII before it "})
+    for (const char* escape : escapes)
+      for (const char* after : {"0!", "0", "0!0!", "\n", ""}) {
+        const Bytes bytes = bytesOf(std::string(before) + escape + after + "\x1B(B\n");
+        for (std::size_t cut = 1; cut <= bytes.size(); ++cut)
+          expectSameDescription(Bytes(bytes.begin(), bytes.begin() + static_cast<long>(cut)),
+                                std::string("escape ") + (escape + 1) + " then " + after);
+      }
+}
+
 std::vector<Bytes> linesOf(const Bytes& text) {
   std::vector<Bytes> lines(1);
   for (const std::uint8_t b : text) {
