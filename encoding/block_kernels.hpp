@@ -852,7 +852,8 @@ unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in, unsigne
 // block waits for the one before to be decoded. The pairing marks each
 // character's first byte: runs of pairs are found by their bits and looked up
 // together, runs of ASCII copied 16 bytes at a time and runs of half-width
-// katakana computed, and where the next run starts never waits for a lookup.
+// katakana computed, and where the next run starts never waits for a lookup
+// (a block thick with half-width katakana goes a character at a time).
 // Only a character the lookups do not take (not three bytes of UTF-8, or
 // refused) is looked up on its own. A lead at a block's end takes its trail
 // from the next byte. A block with a byte that is no character is decoded up
@@ -888,11 +889,35 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
         ((pairs.trails & c.notTrail) >> 1) | (~pairs.leads & ~pairs.trails & c.errorAlone);
     if ((pairs.leads >> 63) != 0 && t.column[bytes[kBlock]] == kNoRow) broken |= Mask{1} << 63;
     const unsigned end = broken == 0 ? kBlock : lowestSetBit(broken);
-    const Mask leads = pairs.leads & (end == kBlock ? ~Mask{0} : (Mask{1} << end) - 1);
+    const Mask beforeEnd = end == kBlock ? ~Mask{0} : (Mask{1} << end) - 1;
+    const Mask leads = pairs.leads & beforeEnd;
     // Bytes from 80 up that stand alone: half-width katakana, as the broken
     // ones are past `end`.
-    const Mask katakana =
-        high & ~pairs.leads & ~pairs.trails & (end == kBlock ? ~Mask{0} : (Mask{1} << end) - 1);
+    const Mask katakana = high & ~pairs.leads & ~pairs.trails & beforeEnd;
+    // A block of many half-width katakana (words of them between spaces and
+    // digits, as old business data holds them) goes a character at a time,
+    // each from the tables with no branch on what it is: the runs below would
+    // guess wrong at nearly every word.
+    if (bitCount(katakana) >= kBlock / 4) {
+      for (Mask starts = ~pairs.trails & beforeEnd; starts != 0; starts &= starts - 1) {
+        const unsigned k = lowestSetBit(starts);
+        const std::uint32_t lead = (leads >> k) & 1;
+        const PackedUTF8 p =
+            t.characters[t.start[bytes[k]] + (t.column[bytes[k + 1]] & (0u - lead))];
+        if (p == 0 || (p & refused) != 0) {
+          written = d;
+          return s + k;
+        }
+        storeLittleEndian32(out + d, p);
+        d += packedLength(p);
+      }
+      if (end != kBlock) {
+        written = d;
+        return s + end;
+      }
+      s += kBlock;
+      continue;
+    }
     // The trail of a lead that ended the block before was decoded with it.
     std::size_t i = pairs.trails & 1;
     while (i < end) {

@@ -532,9 +532,15 @@ TEST(Decoders, BlockKernelsDecodeAsTheCarefulPathDoes) {
   std::vector<Bytes> inputs;
   for (int k = 0; k < 300; ++k) {
     Bytes input;
-    // Mostly pairs with runs of ASCII, and now and then something broken.
+    // Mostly pairs with runs of ASCII, and now and then something broken;
+    // every other input thick with half-width katakana.
     const auto breakage = k % 3 == 0 ? 0 : 1 + random() % 40;
+    const auto katakana = k % 2 == 0 ? 0u : 50u;
     while (input.size() < 200 + random() % 600) {
+      if (random() % 100 < katakana) {
+        input.push_back(static_cast<std::uint8_t>(0xA1 + random() % (0xDF - 0xA1 + 1)));
+        continue;
+      }
       const auto pick = random() % 100;
       const Bytes& piece = pick < 40                                   ? kinds[0]
                            : pick < 60                                 ? kinds[2 + random() % 3]
