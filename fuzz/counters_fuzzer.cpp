@@ -6,13 +6,16 @@
 // verdict is a candidate or "undecided", the same as the full reading gives,
 // the C interface gives, and its stream gives on the input in two pieces;
 // and the one-shot classification and the strict UTF-8 check say what the
-// classifier reading every byte says.
+// classifier reading every byte says; and every decoder writes the same in
+// any pieces and any room, within its buffers, nothing but UTF-8, and each
+// kernel set's Shift_JIS blocks decode as its careful path does.
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "codepage_guess.h"
 #include "encoding/char_digester.hpp"
@@ -21,6 +24,7 @@
 #include "encoding/counter_utf8.hpp"
 #include "encoding/kernels.hpp"
 #include "encoding/kinds.hpp"
+#include "encoding/shift_jis_tables.hpp"
 
 namespace {
 
@@ -134,6 +138,100 @@ void checkKinds(const std::uint8_t* data, std::size_t size, std::size_t split) {
   }
 }
 
+// What a decoder makes of the input given in two pieces, split at `split`,
+// into `room` bytes at a time: its UTF-8, each malformed sequence as its
+// offset, length and reason between NUL bytes (which no decoder writes of
+// its own where the input has none).
+std::string decodeInPieces(cpg_decoder* decoder, const std::uint8_t* data, std::size_t size,
+                           std::size_t split, std::size_t room) {
+  cpg_decoder_reset(decoder);
+  std::string out;
+  const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[room]);
+  const std::size_t ends[2] = {split, size};
+  std::size_t from = 0;
+  for (const std::size_t end : ends) {
+    const auto piece = exactCopy(data + from, end - from);
+    const std::size_t length = end - from;
+    std::size_t at = 0;
+    for (;;) {
+      std::size_t read = 0, written = 0;
+      const cpg_decode_status status = cpg_decode(decoder, piece.get() + at, length - at,
+                                                  buffer.get(), room, end == size, &read, &written);
+      require(read <= length - at && written <= room, "a decoder went past its buffers");
+      out.append(reinterpret_cast<const char*>(buffer.get()), written);
+      at += read;
+      if (status == CPG_DECODE_MALFORMED) {
+        cpg_malformed m;
+        cpg_decoder_malformed(decoder, &m);
+        require(m.length >= 1 && m.length <= 8 && m.offset + m.length <= size,
+                "a malformed sequence out of bounds");
+        out += '\0' + std::to_string(m.offset) + ':' + std::to_string(m.length) + ':' +
+               std::to_string(m.reason) + '\0';
+        continue;
+      }
+      if (status == CPG_DECODE_OUTPUT_FULL) {
+        require(read != 0 || written != 0, "a decoder with room made no progress");
+        continue;
+      }
+      require(status == CPG_DECODE_INPUT_EMPTY && at == length, "a decoder left input untaken");
+      break;
+    }
+    from = end;
+  }
+  return out;
+}
+
+void checkDecoders(const std::uint8_t* data, std::size_t size, std::size_t split) {
+  const bool hasNul = std::memchr(data, 0, size) != nullptr;
+  for (const int kind :
+       {CPG_KIND_SHIFT_JIS, CPG_KIND_EUC_JP, CPG_KIND_ISO_2022_JP, CPG_KIND_UTF16LE,
+        CPG_KIND_UTF16BE, CPG_KIND_UTF32LE, CPG_KIND_UTF32BE, CPG_KIND_MIXED}) {
+    for (const unsigned flags : {0u, unsigned{CPG_DECODE_ROUND_TRIP}}) {
+      cpg_decoder* decoder = cpg_decoder_new(kind, flags);
+      require(decoder != nullptr, "no decoder");
+      const std::string whole = decodeInPieces(decoder, data, size, size, 4 * size + 64);
+      const std::size_t room = CPG_DECODE_ROOM + (size == 0 ? 0 : data[size / 2] % 13);
+      require(decodeInPieces(decoder, data, size, split, room) == whole,
+              "a decoder wrote otherwise in pieces or in little room");
+      cpg_decoder_free(decoder);
+      // Between the markers, UTF-8 that the strict reading takes, whatever the
+      // input (a mixed file's UTF-8 lines are passed on as they are).
+      if (kind == CPG_KIND_MIXED || hasNul) continue;
+      my::Classifier::StrictUTF8 strict;
+      bool inMarker = false, wellFormed = true;
+      for (const char c : whole) {
+        if (c == '\0') {
+          inMarker = !inMarker;
+          continue;
+        }
+        if (!inMarker) wellFormed = strict.step(static_cast<std::uint8_t>(c)) && wellFormed;
+      }
+      require(wellFormed, "a decoder wrote something that is not UTF-8");
+    }
+  }
+
+  // Each kernel set's blocks against the careful path, on the same bytes.
+  const my::ShiftJISTables& tables = my::shiftJISTables();
+  const auto copy = exactCopy(data, size);
+  for (const my::Kernels* kernels : my::runnableKernels()) {
+    if (kernels->decodeShiftJIS == nullptr) continue;
+    for (const bool roundTrip : {false, true}) {
+      const std::size_t room = 3 * size + 256;
+      const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[room]);
+      std::size_t written = 0;
+      const std::size_t read =
+          kernels->decodeShiftJIS(tables, copy.get(), size, out.get(), room, roundTrip, written);
+      require(read <= size && written <= room, "a block decoder went past its buffers");
+      cpg_decoder* careful =
+          cpg_decoder_new(CPG_KIND_SHIFT_JIS, roundTrip ? unsigned{CPG_DECODE_ROUND_TRIP} : 0u);
+      const std::string expected = decodeInPieces(careful, data, read, read, 4 * read + 64);
+      cpg_decoder_free(careful);
+      require(std::string(reinterpret_cast<const char*>(out.get()), written) == expected,
+              "a block decoder differs from the careful path");
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -145,6 +243,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto sjis = checkCounter<my::CounterSJIS>("sjis", data, size, split, mayCountSJIS);
   checkKernels(data, size, utf8, sjis);
   checkKinds(data, size, split);
+  checkDecoders(data, size, split);
 
   const auto copy = exactCopy(data, size);
   const std::array<const char*, 2> candidates = {"utf8", "sjis"};
