@@ -52,64 +52,75 @@ inline unsigned leadingAsciiBytes(std::uint64_t word) noexcept {
   return high == 0 ? 8 : lowestSetBit(high) / 8;
 }
 
+// The index of the first byte at or after `from` that a scan stops at, or
+// `length`: Stop::at() tells it of a byte, and with SSE2 Stop::in16() of 16
+// bytes at once, as a mask.
+template <typename Stop>
+std::uint32_t scanTo(const std::uint8_t* data, std::uint32_t from, std::uint32_t length) noexcept {
+  std::uint32_t i = from;
+#if defined(CODEPAGE_GUESS_HAVE_SSE2)
+  while (length - i >= 16) {
+    const unsigned stops = Stop::in16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
+    if (stops != 0) return i + lowestSetBit(stops);
+    i += 16;
+  }
+#endif
+  while (i < length && !Stop::at(data[i]))
+    ++i;
+  return i;
+}
+
+struct AtHighByte {
+  static bool at(std::uint8_t b) noexcept { return b >= 0x80; }
+#if defined(CODEPAGE_GUESS_HAVE_SSE2)
+  static unsigned in16(__m128i v) noexcept {
+    return static_cast<unsigned>(_mm_movemask_epi8(v));
+  }
+#endif
+};
+
+struct AtEscape {
+  static bool at(std::uint8_t b) noexcept { return b == 0x1B; }
+#if defined(CODEPAGE_GUESS_HAVE_SSE2)
+  static unsigned in16(__m128i v) noexcept {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x1B))));
+  }
+#endif
+};
+
+// At a byte that is no character byte of the JIS sets of ISO-2022-JP (21-7E).
+struct OutsideJISSets {
+  static bool at(std::uint8_t b) noexcept { return b < 0x21 || b > 0x7E; }
+#if defined(CODEPAGE_GUESS_HAVE_SSE2)
+  static unsigned in16(__m128i v) noexcept {
+    // 21-7E moved to the bottom of the signed range: below -128 + 5E.
+    const __m128i shifted = _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - 0x21)));
+    const __m128i limit = _mm_set1_epi8(static_cast<char>(0x80 + 0x5E - 0x100));
+    return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(shifted, limit))) & 0xFFFF;
+  }
+#endif
+};
+
 // Returns the index of the first byte at or after `from` that is not ASCII, or
 // `length` when there is none. Both counters ignore ASCII while idle, and most
 // text is mostly ASCII, so this is where the time goes on Western files.
 inline std::uint32_t skipAscii(const std::uint8_t* data, std::uint32_t from,
                                std::uint32_t length) noexcept {
-  std::uint32_t i = from;
-#if defined(CODEPAGE_GUESS_HAVE_SSE2)
-  while (length - i >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(block));
-    if (high != 0) return i + lowestSetBit(high);
-    i += 16;
-  }
-#endif
-  while (i < length && data[i] < 0x80)
-    ++i;
-  return i;
+  return scanTo<AtHighByte>(data, from, length);
 }
 
 // Returns the index of the first ESC at or after `from`, or `length`: the
 // runs between escape sequences are short, too short for a call to memchr.
 inline std::uint32_t findEscape(const std::uint8_t* data, std::uint32_t from,
                                 std::uint32_t length) noexcept {
-  std::uint32_t i = from;
-#if defined(CODEPAGE_GUESS_HAVE_SSE2)
-  const __m128i escape = _mm_set1_epi8(0x1B);
-  while (length - i >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, escape)));
-    if (found != 0) return i + lowestSetBit(found);
-    i += 16;
-  }
-#endif
-  while (i < length && data[i] != 0x1B)
-    ++i;
-  return i;
+  return scanTo<AtEscape>(data, from, length);
 }
 
 // Returns the index of the first byte at or after `from` that is not a
 // character byte of the JIS sets of ISO-2022-JP (21-7E), or `length`.
 inline std::uint32_t skipJISRun(const std::uint8_t* data, std::uint32_t from,
                                 std::uint32_t length) noexcept {
-  std::uint32_t i = from;
-#if defined(CODEPAGE_GUESS_HAVE_SSE2)
-  // 21-7E moved to the bottom of the signed range: below -128 + 5E.
-  const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 0x21));
-  const __m128i limit = _mm_set1_epi8(static_cast<char>(0x80 + 0x5E - 0x100));
-  while (length - i >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    const auto inside =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(block, shift), limit)));
-    if (inside != 0xFFFF) return i + lowestSetBit(~inside);
-    i += 16;
-  }
-#endif
-  while (i < length && data[i] >= 0x21 && data[i] <= 0x7E)
-    ++i;
-  return i;
+  return scanTo<OutsideJISSets>(data, from, length);
 }
 
 // Number of newlines among `length` bytes: the lines they end. Sixteen bytes
