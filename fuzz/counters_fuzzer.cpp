@@ -190,7 +190,8 @@ void checkDecoders(const std::uint8_t* data, std::size_t size, std::size_t split
       cpg_decoder* decoder = cpg_decoder_new(kind, flags);
       require(decoder != nullptr, "no decoder");
       const std::string whole = decodeInPieces(decoder, data, size, size, 4 * size + 64);
-      const std::size_t room = CPG_DECODE_ROOM + (size == 0 ? 0 : data[size / 2] % 13);
+      const std::size_t room =
+          std::size_t{CPG_DECODE_ROOM} + (size == 0 ? 0u : std::size_t{data[size / 2]} % 13);
       require(decodeInPieces(decoder, data, size, split, room) == whole,
               "a decoder wrote otherwise in pieces or in little room");
       cpg_decoder_free(decoder);
