@@ -894,6 +894,12 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
     // Bytes from 80 up that stand alone: half-width katakana, as the broken
     // ones are past `end`.
     const Mask katakana = high & ~pairs.leads & ~pairs.trails & beforeEnd;
+    // The character at `k` from the tables: a lead's trail picks the column, a
+    // byte alone is its own.
+    const auto characterAt = [&](std::size_t k) {
+      const std::uint32_t lead = (leads >> k) & 1;
+      return t.characters[t.start[bytes[k]] + (t.column[bytes[k + 1]] & (0u - lead))];
+    };
     // A block of many half-width katakana (words of them between spaces and
     // digits, as old business data holds them) goes a character at a time,
     // each from the tables with no branch on what it is: the runs below would
@@ -901,9 +907,7 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
     if (bitCount(katakana) >= kBlock / 4) {
       for (Mask starts = ~pairs.trails & beforeEnd; starts != 0; starts &= starts - 1) {
         const unsigned k = lowestSetBit(starts);
-        const std::uint32_t lead = (leads >> k) & 1;
-        const PackedUTF8 p =
-            t.characters[t.start[bytes[k]] + (t.column[bytes[k + 1]] & (0u - lead))];
+        const PackedUTF8 p = characterAt(k);
         if (p == 0 || (p & refused) != 0) {
           written = d;
           return s + k;
@@ -966,17 +970,15 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
         d += 3 * done;
       }
       // Then a character the lookups did not take (one that is not three bytes
-      // of UTF-8, or is refused, or none at all): a lead's trail picks the
-      // column, a byte alone is its own.
-      const std::uint32_t lead = (leads >> i) & 1;
-      const PackedUTF8 p = t.characters[t.start[bytes[i]] + (t.column[bytes[i + 1]] & (0u - lead))];
+      // of UTF-8, or is refused, or none at all).
+      const PackedUTF8 p = characterAt(i);
       if (p == 0 || (p & refused) != 0) {
         written = d;
         return s + i;
       }
       storeLittleEndian32(out + d, p & 0xFFFFFF);
       d += packedLength(p);
-      i += 1 + lead;
+      i += 1 + ((leads >> i) & 1);
     }
     if (end != kBlock) {
       written = d;

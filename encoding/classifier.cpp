@@ -338,6 +338,28 @@ void Classifier::EUCJPReading::step(std::uint8_t b) noexcept {
 
 // ESC ( B, ESC ( J, ESC ( I, ESC $ @, ESC $ B, ESC $ ( D, ESC $ ( O, ESC $ ( Q,
 // ESC $ ( P and ESC & @: the escapes of ISO-2022-JP and its extensions.
+std::uint32_t Classifier::ISO2022JP::designate(std::uint8_t first, std::uint8_t second,
+                                               std::uint8_t third) noexcept {
+  if (first == '(' && (second == 'B' || second == 'J' || second == 'I')) {
+    doubleByte = false;
+    switched = switched || second != 'B';
+    return 3;
+  }
+  if (first == '$' && (second == '@' || second == 'B')) {
+    doubleByte = switched = true;
+    return 3;
+  }
+  if (first == '&' && second == '@')
+    return 3;  // announces JIS X 0208-1990, which an ESC $ B follows
+  if (first == '$' && second == '(' &&
+      (third == 'D' || third == 'O' || third == 'Q' || third == 'P')) {
+    doubleByte = switched = true;
+    return 4;
+  }
+  broken = true;
+  return 0;
+}
+
 void Classifier::ISO2022JP::step(std::uint8_t b) noexcept {
   if (broken) return;
   if (escape != 0) {
@@ -349,27 +371,8 @@ void Classifier::ISO2022JP::step(std::uint8_t b) noexcept {
       return;
     }
     const std::uint8_t second = escapeBytes[1];
-    if (escape == 3) {
-      if (first == '(' && (second == 'B' || second == 'J' || second == 'I')) {
-        doubleByte = false;
-        switched = switched || second != 'B';
-      } else if (first == '$' && (second == '@' || second == 'B')) {
-        doubleByte = switched = true;
-      } else if (first == '&' && second == '@') {
-        // announces JIS X 0208-1990, which an ESC $ B follows
-      } else if (first == '$' && second == '(') {
-        return;  // one more byte
-      } else {
-        broken = true;
-      }
-      escape = 0;
-      return;
-    }
-    if (b == 'D' || b == 'O' || b == 'Q' || b == 'P') {
-      doubleByte = switched = true;
-    } else {
-      broken = true;
-    }
+    if (escape == 3 && first == '$' && second == '(') return;  // one more byte
+    designate(first, second, b);
     escape = 0;
     return;
   }
@@ -405,26 +408,12 @@ void Classifier::ISO2022JP::read(const std::uint8_t* data, std::uint32_t size) n
 }
 
 std::uint32_t Classifier::ISO2022JP::takeEscape(const std::uint8_t* p) noexcept {
-  const std::uint8_t first = p[1], second = p[2];
   if (halfPair) {
     broken = true;
-  } else if (first == '(' && (second == 'B' || second == 'J' || second == 'I')) {
-    doubleByte = false;
-    switched = switched || second != 'B';
-    return 3;
-  } else if (first == '$' && (second == '@' || second == 'B')) {
-    doubleByte = switched = true;
-    return 3;
-  } else if (first == '&' && second == '@') {
-    return 3;  // announces JIS X 0208-1990, which an ESC $ B follows
-  } else if (first == '$' && second == '(' &&
-             (p[3] == 'D' || p[3] == 'O' || p[3] == 'Q' || p[3] == 'P')) {
-    doubleByte = switched = true;
-    return 4;
-  } else {
-    broken = true;
+    return 1;
   }
-  return 1;
+  const std::uint32_t length = designate(p[1], p[2], p[3]);
+  return length != 0 ? length : 1;
 }
 
 void Classifier::UnitReading::step(std::uint8_t b, ByteOrderMark mark) noexcept {

@@ -203,6 +203,10 @@ class Classifier {
     // As step() on an escape sequence at `p`, its ESC and the three bytes
     // after it in reach: returns its length, or 1 where it breaks the reading.
     std::uint32_t takeEscape(const std::uint8_t* p) noexcept;
+    // What ESC `first` `second` does (`third` read only after ESC $ (): the
+    // set it switches to, or the reading broken where ISO-2022-JP has none.
+    // Returns the sequence's length, 0 for none.
+    std::uint32_t designate(std::uint8_t first, std::uint8_t second, std::uint8_t third) noexcept;
   };
   struct UnitReading {  // UTF-16 or UTF-32 after their mark
     std::uint8_t bytes[4] = {};
