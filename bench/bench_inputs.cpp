@@ -103,13 +103,32 @@ Bytes randomBytes(std::size_t size, std::uint32_t seed) {
   return bytes;
 }
 
+Bytes halfWidthKatakana(std::size_t size, std::mt19937& random) {
+  Bytes text;
+  while (text.size() < size) {
+    for (unsigned word = 0; word < 6; ++word) {
+      for (auto n = 3 + random() % 6; n > 0; --n)
+        text.push_back(static_cast<std::uint8_t>(0xA6 + random() % (0xDF - 0xA6 + 1)));
+      text.push_back(' ');
+    }
+    for (unsigned n = 0; n < 4; ++n)
+      text.push_back(static_cast<std::uint8_t>('0' + random() % 10));
+    text.push_back('\n');
+  }
+  return text;
+}
+
 Samples::Samples(const std::string& examplesDir) {
   const Bytes utf8 = textSample(examplesDir + "/japanese_utf8.txt", kMiB, 1);
   const Bytes sjis = textSample(examplesDir + "/japanese_sjis.txt", kMiB, 1);
+  std::mt19937 random(2);
+  Bytes katakana = halfWidthKatakana(kMiB, random);
+  katakana.resize(kMiB);
   inputs = {
       {"japanese_utf8", utf8},
       {"japanese_sjis", sjis},
       {"sjis_with_utf8_lines", withPastedLines(sjis, utf8, 64 * 1024, 2)},
+      {"sjis_halfwidth_katakana", katakana},
       {"latin1", latin1Sample(examplesDir + "/ascii.txt", kMiB, 3)},
       {"ascii", textSample(examplesDir + "/ascii.txt", kMiB, 1)},
       {"random", randomBytes(kMiB, 1)},

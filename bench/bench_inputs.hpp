@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ Bytes withPastedLines(Bytes text, const Bytes& other, std::size_t every, std::ui
 Bytes latin1Sample(const std::string& asciiPath, std::size_t size, std::uint32_t seed);
 
 Bytes randomBytes(std::size_t size, std::uint32_t seed);
+
+// Lines of words of half-width katakana and a number, in Shift_JIS, as old
+// business data holds them: at least `size` bytes, whole lines.
+Bytes halfWidthKatakana(std::size_t size, std::mt19937& random);
 
 // UTF-8 as UTF-16LE with its byte order mark.
 Bytes utf16leOf(const Bytes& utf8);

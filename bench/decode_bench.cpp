@@ -139,18 +139,7 @@ struct Inputs {
     code = cut(encoded(withComments, "CP932"), kMiB);
 
     // Words of half-width katakana with numbers, as old business data holds them.
-    katakana.clear();
-    while (katakana.size() < kMiB) {
-      for (unsigned word = 0; word < 6; ++word) {
-        for (auto n = 3 + random() % 6; n > 0; --n)
-          katakana.push_back(static_cast<std::uint8_t>(0xA6 + random() % (0xDF - 0xA6 + 1)));
-        katakana.push_back(' ');
-      }
-      for (unsigned n = 0; n < 4; ++n)
-        katakana.push_back(static_cast<std::uint8_t>('0' + random() % 10));
-      katakana.push_back('\n');
-    }
-    katakana = cut(katakana, kMiB);
+    katakana = cut(bench::halfWidthKatakana(kMiB, random), kMiB);
   }
 };
 

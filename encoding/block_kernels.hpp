@@ -322,23 +322,68 @@ class UTF8LineFinder {
   // Takes the block at `start` (the input's offset); false once a line is
   // found.
   //
-  // The first high byte of each line comes from a carry: adding the high
+  // A line's first high byte follows ASCII, so only bytes from C0 up that
+  // follow ASCII can start a UTF-8 line. Japanese text has few: its kana and
+  // most kanji lead with continuation bytes, and its pairs follow one
+  // another; a block without one is done at once. In a block with one, which
+  // high bytes are their lines' first comes from a carry: adding the high
   // bytes to the mask of bytes that are not newlines ripples a carry from a
-  // line's first high byte through the rest of the line, where the sum's bits
-  // are then the high bytes themselves, and stops at the newline; before the
-  // first high byte the sum holds the line's bits untouched. So the high bytes
-  // whose bit the sum clears are the first of their lines. The carry out of
-  // the block's top takes the line that goes on into the next block.
+  // line's first high byte through the rest of the line, where the sum's
+  // bits are then the high bytes themselves, and stops at the newline; before
+  // the first high byte the sum holds the line's bits untouched. So the high
+  // bytes whose bit the sum clears are the first of their lines. The carry
+  // into the block comes out of the block before where that one was added up,
+  // and is otherwise read back over the ASCII before the block.
   template <typename Block>
   bool accepts(const Block& block, std::uint32_t start) noexcept {
     const Mask high = block.highBits();
-    if (high == 0 && carry_ == 0) return true;  // nothing of a line with high bytes
-    const Mask inLines = ~block.equalTo('\n');  // a partial block's padding is no newline
+    const Mask afterASCII = ~(high << 1 | highBefore_);
+    highBefore_ = high >> 63;
+    const Mask continuation = block.continuationBits();
+    Mask leads = high & afterASCII & ~continuation;
+    if (leads == 0) {
+      carryKnown_ = false;
+      return true;
+    }
+    const Mask newlines = block.equalTo('\n');
+    const Mask inLines = ~newlines;  // a partial block's padding is no newline
+    const Mask carry = carryKnown_ ? carry_ : hasHighBefore(start) ? 1 : 0;
     const Mask sum = inLines + high;
-    const Mask total = sum + carry_;
+    const Mask total = sum + carry;
     carry_ = (sum < inLines || total < sum) ? 1 : 0;
-    for (Mask leads = high & ~total & ~block.continuationBits(); leads != 0; leads &= leads - 1) {
-      const std::uint32_t at = start + lowestSetBit(leads);
+    carryKnown_ = true;
+    leads &= ~total;
+    // Bytes that surely break UTF-8: a continuation byte after ASCII, a lead
+    // before a byte in the block that is no continuation byte. A line with
+    // one between its first high byte and its newline is passed over unread:
+    // a carry from each first high byte ripples over the bytes between to
+    // the first newline or break, and only where one reaches a newline, or
+    // runs out of the block, is a line read.
+    const std::uint32_t ahead = length_ - start;
+    const Mask followed = ahead > kBlock ? ~Mask{0} >> 1 : (Mask{1} << (ahead - 1)) - 1;
+    const Mask breaks =
+        (continuation & afterASCII) | (high & ~continuation & ~(continuation >> 1) & followed);
+    leads &= ~breaks;
+    const Mask between = ~(breaks | newlines);
+    const Mask reached = between + leads;
+    if ((reached & newlines) == 0 && reached >= between) return true;
+    return noneReadsAsUTF8(leads, breaks, newlines, start);
+  }
+
+  // The start of the line found, or the input's length when there is none.
+  std::uint32_t found() const noexcept { return found_; }
+
+ private:
+  // Whether no byte of `leads`, each its line's first high byte, starts a line
+  // that reads as UTF-8; else the line found.
+  bool noneReadsAsUTF8(Mask leads, Mask breaks, Mask newlines, std::uint32_t start) noexcept {
+    for (; leads != 0; leads &= leads - 1) {
+      const unsigned k = lowestSetBit(leads);
+      const Mask lineOn = ~Mask{0} << k;
+      const Mask ends = newlines & lineOn;
+      const Mask broken = breaks & lineOn;
+      if (broken != 0 && (ends == 0 || lowestSetBit(broken) < lowestSetBit(ends))) continue;
+      const std::uint32_t at = start + k;
       if (readsAsUTF8From(at)) {
         found_ = lineStartOf(at);
         return false;
@@ -347,10 +392,18 @@ class UTF8LineFinder {
     return true;
   }
 
-  // The start of the line found, or the input's length when there is none.
-  std::uint32_t found() const noexcept { return found_; }
+  // Whether the line going on at `at` has a high byte before it: read back
+  // over ASCII to its start. A read ends at the high byte before, which is at
+  // or past the last read's start, so no byte is read back twice.
+  bool hasHighBefore(std::uint32_t at) const noexcept {
+    while (at > from_) {
+      const std::uint8_t b = data_[--at];
+      if (b == '\n') return false;
+      if (b >= 0x80) return true;
+    }
+    return false;
+  }
 
- private:
   // Whether the line reads as UTF-8 from its first high byte at `at` (the
   // bytes before are ASCII) to its newline, or to the end of the input, where
   // a character may be cut: those lines are offered, for the caller to judge.
@@ -369,7 +422,9 @@ class UTF8LineFinder {
 
   const std::uint8_t* data_;
   std::uint32_t length_, from_, found_;
-  Mask carry_ = 0;  // the line going on has had its first high byte
+  Mask highBefore_ = 0;     // the block before ended with a high byte
+  Mask carry_ = 0;          // the line going on past the block before has had its first high byte
+  bool carryKnown_ = true;  // whether carry_ is known: the block before was added up
 };
 
 template <typename Block>

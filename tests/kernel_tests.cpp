@@ -247,6 +247,27 @@ TEST_P(KernelsMatchCounters, OnRunsAcrossBlockBoundaries) {
   }
 }
 
+TEST_P(KernelsMatchCounters, FindUTF8LinesWhateverTheLinesBeforeThemCarryAcrossBlocks) {
+  // A Shift_JIS line whose first high byte could lead UTF-8 (E0) and which
+  // goes on into the next blocks, its kana there (82 A0) leading no line;
+  // then, after ASCII, a line of UTF-8, its newline and first high byte at
+  // every distance from the blocks' ends.
+  for (std::size_t before = 0; before < 140; ++before) {
+    for (const std::size_t ascii : {0u, 5u, 30u, 63u, 64u, 70u, 130u}) {
+      Bytes bytes(before, 'a');
+      for (const char* hex :
+           {"E0 40", "82 A0 82 A0 82 A0 82 A0 82 A0 82 A0 82 A0 82 A0 82 A0 0A"}) {
+        const Bytes more = hexBytes(hex);
+        bytes.insert(bytes.end(), more.begin(), more.end());
+      }
+      bytes.insert(bytes.end(), ascii, 'b');
+      const Bytes utf8Line = hexBytes("C3 A9 0A 82 A0 0A");
+      bytes.insert(bytes.end(), utf8Line.begin(), utf8Line.end());
+      ASSERT_TRUE(sameAsCounters(*GetParam(), bytes)) << before << " then " << ascii;
+    }
+  }
+}
+
 // EUC-JP's characters of one, two and three bytes (8E and 8F lead the
 // short and long ones) at every distance from a block's end, whole, cut short
 // and with a byte that breaks them; and real EUC-JP cut everywhere.
