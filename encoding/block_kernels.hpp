@@ -839,8 +839,11 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     const SJISPairing::Pairs pairs = pairing.pair(c.sjis.lead);
     const SJISErrors errors(c.sjis, pairs, valid);
     // Unsigned counts wrap, and the totals below add back more than was taken.
-    forEachBit(errors.alone, [&](unsigned i) { --counts.sjis[bytes[i]]; });
-    forEachBit(errors.failedTrails, [&](unsigned i) { --counts.sjis[(bytes - 1)[i]]; });
+    // The bytes it counts as errors: those alone, and the leads of failed
+    // trails, the first of which may be the block before's last byte.
+    if ((errors.failedTrails & 1) != 0) --counts.sjis[(bytes - 1)[0]];
+    forEachBit(errors.alone | errors.failedTrails >> 1,
+               [&](unsigned i) { --counts.sjis[bytes[i]]; });
     lastLeads = pairs.leads & valid;
     beforeUTF8 = inUTF8;
     beforeTrails = pairs.trails & valid;
