@@ -379,10 +379,9 @@ class UTF8LineFinder {
   bool noneReadsAsUTF8(Mask leads, Mask breaks, Mask newlines, std::uint32_t start) noexcept {
     for (; leads != 0; leads &= leads - 1) {
       const unsigned k = lowestSetBit(leads);
-      const Mask lineOn = ~Mask{0} << k;
-      const Mask ends = newlines & lineOn;
-      const Mask broken = breaks & lineOn;
-      if (broken != 0 && (ends == 0 || lowestSetBit(broken) < lowestSetBit(ends))) continue;
+      // The first break or newline from here: a break ends the line's chance.
+      const Mask stops = (breaks | newlines) & ~Mask{0} << k;
+      if (stops != 0 && ((breaks >> lowestSetBit(stops)) & 1) != 0) continue;
       const std::uint32_t at = start + k;
       if (readsAsUTF8From(at)) {
         found_ = lineStartOf(at);
