@@ -26,6 +26,8 @@ class PortableBlock {
   [[maybe_unused]] static constexpr bool kLooksUpPairs = false;
   [[maybe_unused]] static constexpr unsigned kPairsPerLookup = 8;
   [[maybe_unused]] static constexpr bool kMarksIndexes = false;
+  [[maybe_unused]] static constexpr bool kExpandsKatakana = false;
+  static std::size_t expandKatakana(const std::uint8_t*, std::uint8_t*) noexcept { return 0; }
   static unsigned lookUpPairs(const ShiftJISTables&, const std::uint8_t*, unsigned, std::uint8_t*,
                               PackedUTF8) noexcept {
     return 0;

@@ -184,6 +184,11 @@ template <typename V>
 struct LooksUpPairs<V, std::void_t<decltype(&V::threeBytePairs)>> : std::true_type {};
 
 template <typename V, typename = void>
+struct ExpandsKatakana : std::false_type {};
+template <typename V>
+struct ExpandsKatakana<V, std::void_t<decltype(&V::expandKatakana)>> : std::true_type {};
+
+template <typename V, typename = void>
 struct MarksIndexes : std::false_type {};
 template <typename V>
 struct MarksIndexes<V, std::void_t<decltype(&V::markIndexes)>> : std::true_type {};
@@ -254,6 +259,17 @@ class VectorBlock {
                               std::uint8_t* out, PackedUTF8 refused) noexcept {
     if constexpr (kLooksUpPairs) {
       return V::threeBytePairs(t.characters, in, pairs, out, refused);
+    } else {
+      return 0;
+    }
+  }
+
+  // A block of ASCII and half-width katakana alone to UTF-8, where the
+  // instruction set can: returns the bytes written.
+  static constexpr bool kExpandsKatakana = ExpandsKatakana<V>::value;
+  static std::size_t expandKatakana(const std::uint8_t* bytes, std::uint8_t* out) noexcept {
+    if constexpr (kExpandsKatakana) {
+      return V::expandKatakana(bytes, out);
     } else {
       return 0;
     }

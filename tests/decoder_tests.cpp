@@ -536,7 +536,23 @@ TEST(Decoders, BlockKernelsDecodeAsTheCarefulPathDoes) {
     // every other input thick with half-width katakana.
     const auto breakage = k % 3 == 0 ? 0 : 1 + random() % 40;
     const auto katakana = k % 2 == 0 ? 0u : 50u;
+    // Every fourth input half-width katakana and ASCII of any value alone,
+    // now and then with a pair or something broken.
+    const bool katakanaAndASCII = k % 4 == 1;
     while (input.size() < 200 + random() % 600) {
+      if (katakanaAndASCII) {
+        const auto pick = random() % 200;
+        const std::uint8_t broken[] = {0x80, 0xA0, 0xFD, 0xFE, 0xFF};
+        if (pick == 0) {
+          input.push_back(broken[random() % 5]);
+        } else if (pick == 1) {
+          input.insert(input.end(), kinds[0].begin(), kinds[0].end());
+        } else {
+          input.push_back(static_cast<std::uint8_t>(
+              pick % 2 == 0 ? 0xA1 + random() % (0xDF - 0xA1 + 1) : random() % 0x80));
+        }
+        continue;
+      }
       if (random() % 100 < katakana) {
         input.push_back(static_cast<std::uint8_t>(0xA1 + random() % (0xDF - 0xA1 + 1)));
         continue;

@@ -9,6 +9,41 @@ namespace my {
 inline namespace codepage_guess {
 namespace {
 
+// Four bytes of ASCII and half-width katakana (U+FF61-FF9F: EF BD A1 to EF BD
+// BF, EF BE 80 to EF BE 9F) to UTF-8 by one shuffle, for each pattern of
+// katakana among them. The shuffle takes eight bytes' last and middle bytes
+// of UTF-8, in pairs (an ASCII byte's last byte is itself), the first four
+// or the second four; the EF each katakana starts with is put in after.
+struct KatakanaShuffles {
+  std::uint8_t from[2][16][16];  // by which four of the eight, then the pattern
+  std::uint8_t first[16][16];
+  std::uint8_t length[16];
+};
+
+constexpr KatakanaShuffles katakanaShuffles() noexcept {
+  KatakanaShuffles x{};
+  for (unsigned four = 0; four < 2; ++four) {
+    for (unsigned pattern = 0; pattern < 16; ++pattern) {
+      unsigned o = 0;
+      for (unsigned k = 0; k < 4; ++k) {
+        const auto last = static_cast<std::uint8_t>(8 * four + 2 * k);
+        if (((pattern >> k) & 1) != 0) {
+          x.from[four][pattern][o] = 0x80;  // zero
+          x.first[pattern][o++] = 0xEF;
+          x.from[four][pattern][o++] = static_cast<std::uint8_t>(last + 1);
+        }
+        x.from[four][pattern][o++] = last;
+      }
+      for (unsigned rest = o; rest < 16; ++rest)
+        x.from[four][pattern][rest] = 0x80;
+      x.length[pattern] = static_cast<std::uint8_t>(o);
+    }
+  }
+  return x;
+}
+
+alignas(16) constexpr KatakanaShuffles kKatakanaShuffles = katakanaShuffles();
+
 struct AVX2 {
   using Vec = __m256i;
   static constexpr std::uint32_t kWidth = 32;
@@ -47,6 +82,42 @@ struct AVX2 {
 
   static void pairIndexes(const std::uint8_t* in, unsigned pairs, std::uint64_t index[2]) noexcept {
     shiftJISPairIndexes(in, pairs, index);
+  }
+
+  // A block of nothing but ASCII and half-width katakana to UTF-8 at `out`,
+  // four bytes at a time with no branch; returns the bytes written, having
+  // stored up to 16 more.
+  static std::size_t expandKatakana(const std::uint8_t* bytes, std::uint8_t* out) noexcept {
+    const KatakanaShuffles& x = kKatakanaShuffles;
+    std::size_t written = 0;
+    for (unsigned half = 0; half < 2; ++half) {
+      const __m256i v = load(bytes + 32 * half);
+      // Every byte from 80 up is a katakana here; from C0, the second row.
+      const __m256i katakana = _mm256_cmpgt_epi8(_mm256_setzero_si256(), v);
+      const __m256i fromC0 = _mm256_and_si256(
+          katakana, _mm256_cmpgt_epi8(v, _mm256_set1_epi8(static_cast<char>(0xBF))));
+      const __m256i last = _mm256_sub_epi8(v, _mm256_and_si256(fromC0, _mm256_set1_epi8(0x40)));
+      const __m256i middle = _mm256_sub_epi8(_mm256_set1_epi8(static_cast<char>(0xBD)), fromC0);
+      // In each 128-bit lane, the first eight bytes' pairs, then the others'.
+      const __m256i low = _mm256_unpacklo_epi8(last, middle);
+      const __m256i high = _mm256_unpackhi_epi8(last, middle);
+      const __m128i eights[4] = {_mm256_castsi256_si128(low), _mm256_castsi256_si128(high),
+                                 _mm256_extracti128_si256(low, 1),
+                                 _mm256_extracti128_si256(high, 1)};
+      const auto katakanaBits = static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+      for (unsigned e = 0; e < 4; ++e) {
+        for (unsigned four = 0; four < 2; ++four) {
+          const unsigned pattern = (katakanaBits >> (8 * e + 4 * four)) & 0xF;
+          const __m128i shuffled = _mm_shuffle_epi8(
+              eights[e], _mm_load_si128(reinterpret_cast<const __m128i*>(x.from[four][pattern])));
+          const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(x.first[pattern]));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + written),
+                           _mm_or_si128(shuffled, first));
+          written += x.length[pattern];
+        }
+      }
+    }
+    return written;
   }
 
   // markedIndexes() of block_kernels.hpp: each mask's bits spread to bytes
