@@ -910,8 +910,9 @@ unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in, unsigne
 // character's first byte: runs of pairs are found by their bits and looked up
 // together, runs of ASCII copied 16 bytes at a time and runs of half-width
 // katakana computed, and where the next run starts never waits for a lookup
-// (a block thick with half-width katakana goes a character at a time, or all
-// at once where it has no pair).
+// (a block of half-width katakana and ASCII alone is expanded at once where
+// the instruction set can, and one thick with them otherwise goes a character
+// at a time).
 // Only a character the lookups do not take (not three bytes of UTF-8, or
 // refused) is looked up on its own. A lead at a block's end takes its trail
 // from the next byte. A block with a byte that is no character is decoded up
@@ -958,19 +959,20 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
       const std::uint32_t lead = (leads >> k) & 1;
       return t.characters[t.start[bytes[k]] + (t.column[bytes[k + 1]] & (0u - lead))];
     };
-    // A block of many half-width katakana (words of them between spaces and
-    // digits, as old business data holds them) goes a character at a time,
-    // each from the tables with no branch on what it is: the runs below would
-    // guess wrong at nearly every word. One with no pair, where the
-    // instruction set can, is expanded all at once.
-    if (bitCount(katakana) >= kBlock / 4) {
-      if constexpr (Block::kExpandsKatakana) {
-        if ((pairs.leads | pairs.trails) == 0 && end == kBlock) {
-          d += Block::expandKatakana(bytes, out + d);
-          s += kBlock;
-          continue;
-        }
+    // Half-width katakana among ASCII with no pair (old business data holds
+    // words of them between spaces and digits) is expanded all at once, where
+    // the instruction set can.
+    if constexpr (Block::kExpandsKatakana) {
+      if (katakana != 0 && (pairs.leads | pairs.trails) == 0 && end == kBlock) {
+        d += Block::expandKatakana(bytes, out + d);
+        s += kBlock;
+        continue;
       }
+    }
+    // Otherwise a block of many half-width katakana goes a character at a
+    // time, each from the tables with no branch on what it is: the runs below
+    // would guess wrong at nearly every word.
+    if (bitCount(katakana) >= kBlock / 4) {
       for (Mask starts = ~pairs.trails & beforeEnd; starts != 0; starts &= starts - 1) {
         const unsigned k = lowestSetBit(starts);
         const PackedUTF8 p = characterAt(k);
