@@ -686,12 +686,15 @@ class UTF8Sequences {
 };
 
 // A histogram of bytes by what counts them, in one pass: each byte adds one
-// to the entry of its value in the table of its two marks, whether it is in a
-// well-formed UTF-8 sequence (a bit of `inUTF8`) and whether it is a Shift_JIS
-// trail (of `trails`). Four copies, for the bytes at each position modulo 4,
-// so that equal bytes close together do not wait on each other.
+// to the entry of its value in the table of its two marks. The first says
+// whether it is in a well-formed UTF-8 sequence (a bit of `inUTF8`); the
+// second, of `second`, says what the Shift_JIS counter makes of it: for a
+// byte below 80, whether it is a trail (only a trail counts there), and for
+// one from 80 up, whether it is an error (every other such byte counts). Four
+// copies, for the bytes at each position modulo 4, so that equal bytes close
+// together do not wait on each other.
 struct MarkedHistogram {
-  static constexpr unsigned kUTF8 = 256, kTrail = 512;
+  static constexpr unsigned kUTF8 = 256, kTrail = 512, kError = 512;
   std::uint32_t tables[4][1024];
 
   // Entries of byte value `b` over the four copies, `marks` the table.
@@ -709,7 +712,7 @@ inline std::uint64_t widened(std::uint64_t four) noexcept {
 }
 
 // The marks of four bytes in lanes of 16 bits, by four bits of each mask:
-// entry u + 16 t for the bits u of the UTF-8 mask and t of the trails.
+// entry u + 16 s for the bits u of the UTF-8 mask and s of the second.
 struct FourMarks {
   std::uint64_t lanes[256];
 };
@@ -725,17 +728,17 @@ constexpr FourMarks fourMarks() noexcept {
 }
 inline constexpr FourMarks kFourMarks = fourMarks();
 
-// The marked index of each byte of a block: its value, plus kUTF8 and kTrail
-// as its bits in the masks say. Here four at a time in plain arithmetic; an
+// The marked index of each byte of a block: its value, plus 256 and 512 as
+// its bits in the two masks say. Here four at a time in plain arithmetic; an
 // instruction set may do it its own way.
 template <typename Block>
-void markedIndexes(const std::uint8_t* bytes, Mask inUTF8, Mask trails,
+void markedIndexes(const std::uint8_t* bytes, Mask inUTF8, Mask second,
                    std::uint16_t index[kBlock]) noexcept {
   if constexpr (Block::kMarksIndexes) {
-    Block::markIndexes(bytes, inUTF8, trails, index);
+    Block::markIndexes(bytes, inUTF8, second, index);
   } else {
     const auto marksAt = [&](unsigned g) {
-      return kFourMarks.lanes[((inUTF8 >> g) & 0xF) | ((trails >> g) & 0xF) << 4];
+      return kFourMarks.lanes[((inUTF8 >> g) & 0xF) | ((second >> g) & 0xF) << 4];
     };
     for (unsigned g = 0; g < kBlock; g += 8) {
       const std::uint64_t word = loadLittleEndian64(bytes + g);
@@ -753,7 +756,8 @@ void markedIndexes(const std::uint8_t* bytes, Mask inUTF8, Mask trails,
 // up except its errors and a lead left pending at the end, plus the trails in
 // 40-7E; the UTF-8 counter the bytes of its well-formed sequences. So each
 // byte of a block with a high byte goes once into a histogram marked by both
-// (MarkedHistogram), and the few errors are taken out after.
+// (MarkedHistogram), errors too, and only the lead left pending is taken out
+// after.
 //
 // A sequence reaches back up to five bytes, so a block is counted once the
 // next is read: the window holds the block before (counted then) and this
@@ -770,22 +774,24 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
   std::uint8_t* const before = window;  // the block before, still to count
   std::uint8_t* const bytes = window + kBlock;
   bool waiting = false;  // a block before is in the window
-  Mask beforeUTF8 = 0, beforeTrails = 0, beforeHigh = 0;
+  // The block before's masks: its bytes in UTF-8 sequences, its trails, its
+  // high bytes and its errors (the last still to come, from this block).
+  Mask beforeUTF8 = 0, beforeTrails = 0, beforeHigh = 0, beforeErrors = 0;
   constexpr unsigned kFewBytes = 12;
   // The block before, wherever it is in the window.
   const auto countBefore = [&](const std::uint8_t* at) {
+    const Mask second = (beforeTrails & ~beforeHigh) | beforeErrors;
     // Of a block with a few high bytes among ASCII (Western text), only they
     // and the trails count.
     const Mask counted = beforeHigh | beforeTrails;
     if (bitCount(counted) <= kFewBytes) {
       forEachBit(counted, [&](unsigned i) {
-        ++histogram
-              .tables[i % 4][at[i] | ((beforeUTF8 >> i) & 1) << 8 | ((beforeTrails >> i) & 1) << 9];
+        ++histogram.tables[i % 4][at[i] | ((beforeUTF8 >> i) & 1) << 8 | ((second >> i) & 1) << 9];
       });
       return;
     }
     alignas(32) std::uint16_t index[kBlock];
-    markedIndexes<Block>(at, beforeUTF8, beforeTrails, index);
+    markedIndexes<Block>(at, beforeUTF8, second, index);
 #if defined(__GNUC__)
     // Read back from memory: a compiler that keeps the indexes in vector
     // registers and takes them out one by one is twice as slow.
@@ -808,7 +814,7 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
       std::memcpy(before, bytes, kBlock);
     } else {
       std::memset(before, 0, kBlock);  // ASCII: nothing here counts or reaches on
-      beforeUTF8 = beforeTrails = beforeHigh = 0;
+      beforeUTF8 = beforeTrails = beforeHigh = beforeErrors = 0;
     }
     block.store(bytes);
     // The masks too come from the window, the copy the counts read, so that no
@@ -833,20 +839,18 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
       inUTF8 |= longer[k + 1] >> k;
       beforeUTF8 |= longer[k + 1] << (64 - k);
     }
-    if (waiting) countBefore(before);
-
+    // The counter's errors: bytes alone, and the leads of failed trails, the
+    // first of which may be the block before's last byte.
     const SJISPairing::Pairs pairs = pairing.pair(c.sjis.lead);
     const SJISErrors errors(c.sjis, pairs, valid);
-    // Unsigned counts wrap, and the totals below add back more than was taken.
-    // The bytes it counts as errors: those alone, and the leads of failed
-    // trails, the first of which may be the block before's last byte.
-    if ((errors.failedTrails & 1) != 0) --counts.sjis[(bytes - 1)[0]];
-    forEachBit(errors.alone | errors.failedTrails >> 1,
-               [&](unsigned i) { --counts.sjis[bytes[i]]; });
+    beforeErrors |= errors.failedTrails << 63;
+    if (waiting) countBefore(before);
+
     lastLeads = pairs.leads & valid;
     beforeUTF8 = inUTF8;
     beforeTrails = pairs.trails & valid;
     beforeHigh = planes.bit[7];
+    beforeErrors = errors.alone | errors.failedTrails >> 1;
     waiting = true;
   };
   forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
@@ -861,16 +865,16 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     return true;
   });
   if (waiting) countBefore(bytes);
+  // Unsigned counts wrap, and the totals below add back more than is taken.
   if (length != 0 && ((lastLeads >> ((length - 1) % kBlock)) & 1) != 0)
     --counts.sjis[bytes[(length - 1) % kBlock]];  // a lead still waiting for its trail
   using H = MarkedHistogram;
   for (unsigned b = 0x80; b < 0x100; ++b) {
-    counts.utf8[b] = histogram.total(H::kUTF8, b) + histogram.total(H::kUTF8 | H::kTrail, b);
-    counts.sjis[b] += histogram.total(0, b) + histogram.total(H::kUTF8, b) +
-                      histogram.total(H::kTrail, b) + histogram.total(H::kUTF8 | H::kTrail, b);
+    counts.utf8[b] = histogram.total(H::kUTF8, b) + histogram.total(H::kUTF8 | H::kError, b);
+    counts.sjis[b] += histogram.total(0, b) + histogram.total(H::kUTF8, b);
   }
   for (unsigned b = 0x40; b < 0x7F; ++b)
-    counts.sjis[b] += histogram.total(H::kTrail, b) + histogram.total(H::kUTF8 | H::kTrail, b);
+    counts.sjis[b] += histogram.total(H::kTrail, b);  // no byte below 80 is in UTF-8
 }
 
 // Where up to eight Shift_JIS pairs' characters are, from the tables; 0
