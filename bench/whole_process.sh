@@ -9,7 +9,8 @@
 #
 #   bench/whole_process.sh [BUILD_DIR]     (default build/bench; see README)
 #
-# Uses hyperfine when it is installed, a plain interleaved loop otherwise.
+# Needs hyperfine: a loop timed from the shell would time the shell's own
+# forks too, which are several times what a short run costs.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +19,7 @@ tool=$build/codepage-guess
 floor=$build/bench/floor
 samples=$build/bench/codepage_guess_bench
 runs=${RUNS:-300}
+command -v hyperfine >/dev/null || { echo "needs hyperfine (apt-get install hyperfine)" >&2; exit 1; }
 for program in "$tool" "$floor" "$samples"; do
   [ -x "$program" ] || { echo "missing $program: cmake --workflow --preset bench" >&2; exit 1; }
 done
@@ -31,22 +33,19 @@ commands=("tool:$tool" "floor:$floor")
 command -v uchardet >/dev/null && commands+=("uchardet:$(command -v uchardet)")
 command -v nkf >/dev/null && commands+=("nkf:$(command -v nkf) -g")
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
 # Median wall time in seconds of each command on FILE, in the order above.
 time_all() {  # FILE
   local file=$1 c
   local lines=()
   for c in "${commands[@]}"; do lines+=("${c#*:} $file"); done
-  if command -v hyperfine >/dev/null; then
-    # Rounds of a few runs each, the commands in turn, so that a drift in the
-    # machine's speed reaches all alike.
-    local round
-    for ((round = 0; round < 20; round++)); do
-      hyperfine -N -i --warmup 3 --runs $((runs >= 40 ? runs / 20 : 2)) \
-        --export-json "$work/round$round.json" "${lines[@]}" >/dev/null 2>&1
-    done
-    python3 - "$work"/round*.json <<'PY'
+  # Rounds of a few runs each, the commands in turn, so that a drift in the
+  # machine's speed reaches all alike.
+  local round
+  for ((round = 0; round < 20; round++)); do
+    hyperfine -N -i --warmup 3 --runs $((runs >= 40 ? runs / 20 : 2)) \
+      --export-json "$work/round$round.json" "${lines[@]}" >/dev/null 2>&1
+  done
+  python3 - "$work"/round*.json <<'PY'
 import json, statistics, sys
 times = {}
 for path in sys.argv[1:]:
@@ -54,21 +53,7 @@ for path in sys.argv[1:]:
         times.setdefault(k, []).extend(result["times"])
 print(*(statistics.median(times[k]) for k in sorted(times)))
 PY
-    rm -f "$work"/round*.json
-  else
-    local i k start
-    local -a all
-    for ((i = 0; i < runs; i++)); do
-      for k in "${!lines[@]}"; do
-        start=$(date +%s%N); ${lines[$k]} >/dev/null 2>&1 || true
-        all[$k]+="$(($(date +%s%N) - start)) "
-      done
-    done
-    for k in "${!lines[@]}"; do
-      printf '%s\n' ${all[$k]} | median | awk '{ printf "%s ", $1 / 1e9 }'
-    done
-    echo
-  fi
+  rm -f "$work"/round*.json
 }
 
 # The floor's status is its first byte's low bit: ignore statuses here.
