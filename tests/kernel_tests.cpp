@@ -247,6 +247,19 @@ TEST_P(KernelsMatchCounters, OnRunsAcrossBlockBoundaries) {
   }
 }
 
+TEST_P(KernelsMatchCounters, CountOneCharacterRepeatedPastWhatAnEntryOfTheTablesHolds) {
+  // One character over 1.5 MiB puts its bytes into the same few entries of
+  // the histograms, up to 16 times a block and 393,216 times in all: more
+  // than any entry narrower than 32 bits holds.
+  for (const char* unit : {"82 A0", "E3 81 82", "82 A0 0A", "FF"}) {
+    const Bytes one = hexBytes(unit);
+    Bytes bytes;
+    while (bytes.size() < (3u << 19))
+      bytes.insert(bytes.end(), one.begin(), one.end());
+    EXPECT_TRUE(sameAsCounters(*GetParam(), bytes)) << unit;
+  }
+}
+
 TEST_P(KernelsMatchCounters, FindUTF8LinesWhateverTheLinesBeforeThemCarryAcrossBlocks) {
   // A Shift_JIS line whose first high byte could lead UTF-8 (E0) and which
   // goes on into the next blocks, its kana there (82 A0) leading no line;
