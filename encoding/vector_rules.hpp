@@ -249,9 +249,9 @@ class VectorBlock {
   [[maybe_unused]] static constexpr bool kLooksUpPairs = LooksUpPairs<V>::value;
   // markedIndexes(), the instruction set's own way where it has one.
   static constexpr bool kMarksIndexes = MarksIndexes<V>::value;
-  static void markIndexes(const std::uint8_t* bytes, Mask inUTF8, Mask trails,
+  static void markIndexes(const std::uint8_t* bytes, Mask inUTF8, Mask second,
                           std::uint16_t* index) noexcept {
-    if constexpr (kMarksIndexes) V::markIndexes(bytes, inUTF8, trails, index);
+    if constexpr (kMarksIndexes) V::markIndexes(bytes, inUTF8, second, index);
   }
   static constexpr unsigned kPairsPerLookup = pairsPerLookup<V>();
 

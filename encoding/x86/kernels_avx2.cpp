@@ -124,7 +124,7 @@ struct AVX2 {
   // (every byte takes its mask's byte and keeps its own bit of it), beside
   // the bytes in lanes of 16 bits. The indexes come out in another order
   // than the bytes, which a histogram does not mind.
-  static void markIndexes(const std::uint8_t* bytes, std::uint64_t inUTF8, std::uint64_t trails,
+  static void markIndexes(const std::uint8_t* bytes, std::uint64_t inUTF8, std::uint64_t second,
                           std::uint16_t* index) noexcept {
     const __m256i byteOfMask = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2,
                                                 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
@@ -138,7 +138,7 @@ struct AVX2 {
     };
     for (unsigned half = 0; half < 2; ++half) {
       const __m256i v = load(bytes + 32 * half);
-      const __m256i marks = _mm256_or_si256(spread(inUTF8, half, 1), spread(trails, half, 2));
+      const __m256i marks = _mm256_or_si256(spread(inUTF8, half, 1), spread(second, half, 2));
       _mm256_store_si256(reinterpret_cast<__m256i*>(index + 32 * half),
                          _mm256_unpacklo_epi8(v, marks));
       _mm256_store_si256(reinterpret_cast<__m256i*>(index + 32 * half + 16),

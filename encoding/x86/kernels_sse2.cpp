@@ -54,8 +54,8 @@ struct SSE2 {
   static void markIndexes(const std::uint8_t* bytes, std::uint64_t inUTF8, std::uint64_t second,
                           std::uint16_t* index) noexcept {
     const auto marks = [&](unsigned at) {
-      return kSpreadBits.bytes[(inUTF8 >> at) & 0xFF] | kSpreadBits.bytes[(second >> at) & 0xFF]
-                                                            << 1;
+      const std::uint64_t first = kSpreadBits.bytes[(inUTF8 >> at) & 0xFF];
+      return first | kSpreadBits.bytes[(second >> at) & 0xFF] << 1;
     };
     for (unsigned at = 0; at < 64; at += 16) {
       const __m128i v = load(bytes + at);
