@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/command_line.hpp"
+#include "app/counting.hpp"
 #include "app/input.hpp"
 #include "app/report.hpp"
 #include "encoding/candidates.hpp"
@@ -17,7 +18,7 @@ namespace {
 
 std::size_t conjectureOn(const Input& input, const char* path) {
   if (input.size() == 0) throw std::runtime_error(std::string("No bytes read from ") + path);
-  return my::conjectureEncoding(my::candidateNames(), input.data(), input.size());
+  return my::conjectureEncoding(my::candidateNames(), input.data(), input.size(), countCharacters);
 }
 
 }  // namespace

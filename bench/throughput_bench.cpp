@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/counting.hpp"
 #include "bench_inputs.hpp"
 #include "codepage_guess.h"
 #include "encoding/candidates.hpp"
@@ -61,6 +62,16 @@ void counter(benchmark::State& state, const char* encoding, const bench::Bytes* 
 void conjecture(benchmark::State& state, const bench::Bytes* bytes) {
   for (auto _ : state)
     benchmark::DoNotOptimize(my::conjectureEncoding(kCandidates, bytes->data(), lengthOf(*bytes)));
+  setThroughput(state, *bytes);
+}
+
+// The command line's decision: the histograms of a long input on two
+// threads where the process may use two processors (not under `taskset -c N`).
+// Timed by the wall clock, which is what a second thread shortens.
+void toolDecision(benchmark::State& state, const bench::Bytes* bytes) {
+  for (auto _ : state)
+    benchmark::DoNotOptimize(
+        my::conjectureEncoding(kCandidates, bytes->data(), lengthOf(*bytes), app::countCharacters));
   setThroughput(state, *bytes);
 }
 
@@ -137,6 +148,8 @@ void registerAll() {
     benchmark::RegisterBenchmark(("counter_utf8" + suffix).c_str(), counter, "utf8", data);
     benchmark::RegisterBenchmark(("counter_sjis" + suffix).c_str(), counter, "sjis", data);
     benchmark::RegisterBenchmark(("conjecture" + suffix).c_str(), conjecture, data);
+    benchmark::RegisterBenchmark(("tool_decision" + suffix).c_str(), toolDecision, data)
+        ->UseRealTime();
     benchmark::RegisterBenchmark(("describe" + suffix).c_str(), describe, data);
     benchmark::RegisterBenchmark(("classify" + suffix).c_str(), classify, data);
     benchmark::RegisterBenchmark(("conjecture_by_digesters" + suffix).c_str(),

@@ -69,7 +69,7 @@ class BestScore {
 // within its first bytes; then the validity checks decide and no histogram is
 // built. Otherwise both histograms come from one block-parallel pass.
 Decision detail::conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
-                            std::uint32_t length) noexcept {
+                            std::uint32_t length, CountCharacters countCharacters) noexcept {
   const Kernels& kernels = selectedKernels();
   unsigned freeBits = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -77,22 +77,22 @@ Decision detail::conjecture(const Encoding* encodings, std::size_t count, const 
                                                      : kernels.isErrorFreeSJIS(data, length);
     freeBits |= (free ? 1u : 0u) << i;
   }
-  return decideByValidity(encodings, count, data, length, freeBits);
+  return decideByValidity(encodings, count, data, length, freeBits, countCharacters);
 }
 
 // A single error-free candidate wins; otherwise the histograms decide.
 Decision detail::decideByValidity(const Encoding* encodings, std::size_t count,
-                                  const std::uint8_t* data, std::uint32_t length,
-                                  unsigned freeBits) noexcept {
+                                  const std::uint8_t* data, std::uint32_t length, unsigned freeBits,
+                                  CountCharacters countCharacters) noexcept {
   if (freeBits != 0 && (freeBits & (freeBits - 1)) == 0) {
     std::size_t only = 0;
     while ((freeBits >> only) != 1)
       ++only;
     return {only, Rule::OnlyErrorFree, freeBits};
   }
-  const Kernels& kernels = selectedKernels();
+  if (countCharacters == nullptr) countCharacters = selectedKernels().countCharacters;
   CharacterCounts counts;
-  kernels.countCharacters(data, length, counts);
+  countCharacters(data, length, counts);
   BestScore best;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint32_t* histogram = encodings[i] == Encoding::UTF8 ? counts.utf8 : counts.sjis;

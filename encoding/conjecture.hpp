@@ -41,11 +41,20 @@ struct Explanation {
   std::vector<Candidate> candidates;
 };
 
+struct CharacterCounts;
+
+// Counts both histograms of an input that the validators leave undecided, as
+// the kernels' countCharacters() does. A decision takes the selected kernels'
+// on the caller's thread unless it is given another way to the same counts.
+using CountCharacters = void (*)(const std::uint8_t* data, std::uint32_t length,
+                                 CharacterCounts& counts) noexcept;
+
 namespace detail {
 Decision conjecture(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
-                    std::uint32_t length) noexcept;
+                    std::uint32_t length, CountCharacters countCharacters = nullptr) noexcept;
 Decision decideByValidity(const Encoding* encodings, std::size_t count, const std::uint8_t* data,
-                          std::uint32_t length, unsigned errorFree) noexcept;
+                          std::uint32_t length, unsigned errorFree,
+                          CountCharacters countCharacters = nullptr) noexcept;
 Explanation explainByDigesters(const char* const* names, std::size_t count,
                                const std::uint8_t* data, std::uint32_t length);
 }  // namespace detail
@@ -54,13 +63,14 @@ Explanation explainByDigesters(const char* const* names, std::size_t count,
 // in, or N when undecided. A single error-free candidate wins outright;
 // otherwise the best positive cosine score wins, ties going to the earlier name.
 // Throws std::runtime_error("No such encoding: " + name) for an unknown name.
+// `countCharacters`, where given, counts the histograms instead of the kernels.
 template <std::size_t N>
 std::size_t conjectureEncoding(const std::array<const char*, N>& names, const std::uint8_t* data,
-                               std::uint32_t length) {
+                               std::uint32_t length, CountCharacters countCharacters = nullptr) {
   std::array<Encoding, N> encodings{};
   for (std::size_t i = 0; i < N; ++i)
     encodings[i] = encodingNamed(names[i]);
-  return detail::conjecture(encodings.data(), N, data, length).verdict;
+  return detail::conjecture(encodings.data(), N, data, length, countCharacters).verdict;
 }
 
 // The same for encodings already named, with the rule that decided: it

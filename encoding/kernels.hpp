@@ -13,7 +13,30 @@ struct ShiftJISTables;
 struct CharacterCounts {
   std::uint32_t utf8[256];
   std::uint32_t sjis[256];
+
+  CharacterCounts& operator+=(const CharacterCounts& more) noexcept {
+    for (int k = 0; k < 256; ++k) {
+      utf8[k] += more.utf8[k];
+      sjis[k] += more.sjis[k];
+    }
+    return *this;
+  }
 };
+
+// The first place at or after `from`, and before `from + within`, where both
+// counters are idle whatever came before: right after an ASCII byte, which
+// ends any UTF-8 sequence and cannot lead in Shift_JIS (it ends a pair as its
+// trail or stands alone). The counts of the bytes before such a place and of
+// those after it add up to the counts of the whole. `length` when there is
+// none.
+inline std::uint32_t idleCountersAfter(const std::uint8_t* data, std::uint32_t length,
+                                       std::uint32_t from, std::uint32_t within) noexcept {
+  const std::uint32_t end = length - from > within ? from + within : length;
+  for (std::uint32_t i = from; i < end; ++i) {
+    if (data[i] < 0x80) return i + 1;
+  }
+  return length;
+}
 
 // What the strict UTF-8 check found: whether the bytes are well-formed UTF-8
 // by Unicode's rules (shortest forms, no surrogates, nothing above U+10FFFF; a

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "app/counting.hpp"
+#include "encoding/counter_sjis.hpp"
+#include "encoding/counter_utf8.hpp"
+#include "encoding/kernels.hpp"
+#include "test_inputs.hpp"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::stepEachByte;
+
+// Whether the histograms are the counters' on the whole input, a byte at a
+// time: the reference.
+::testing::AssertionResult countedAsByCounters(const my::CharacterCounts& counts,
+                                               const Bytes& bytes) {
+  const auto utf8 = stepEachByte<my::CounterUTF8>(bytes);
+  const auto sjis = stepEachByte<my::CounterSJIS>(bytes);
+  for (int b = 0; b < 256; ++b) {
+    if (counts.utf8[b] != utf8.counts[b] || counts.sjis[b] != sjis.counts[b])
+      return ::testing::AssertionFailure()
+             << "byte " << b << ": UTF-8 " << counts.utf8[b] << " for " << utf8.counts[b]
+             << ", Shift_JIS " << counts.sjis[b] << " for " << sjis.counts[b];
+  }
+  return ::testing::AssertionSuccess();
+}
+
+const std::uint8_t* dataOf(const Bytes& bytes) {
+  return bytes.empty() ? nullptr : bytes.data();
+}
+
+std::uint32_t lengthOf(const Bytes& bytes) {
+  return static_cast<std::uint32_t>(bytes.size());
+}
+
+// Shift_JIS and UTF-8 lines, then some of them damaged: errors of both
+// readings, characters cut, and every byte class around the idle places.
+Bytes mixedText() {
+  const Bytes sjis = testing_support::readExample("japanese_sjis.txt");
+  const Bytes utf8 = testing_support::readExample("japanese_utf8.txt");
+  Bytes text(sjis.begin(), sjis.begin() + static_cast<std::ptrdiff_t>(sjis.size() / 2));
+  text.insert(text.end(), utf8.begin(), utf8.end());
+  text.insert(text.end(), sjis.begin() + static_cast<std::ptrdiff_t>(sjis.size() / 2), sjis.end());
+  std::mt19937 random(2026);
+  return testing_support::damagedText(text, random);
+}
+
+TEST(IdleCountersAfter, FindsTheFirstASCIIByteWithinTheDistanceGiven) {
+  struct Case {
+    const char* text;
+    std::uint32_t from, within, expected;
+  };
+  // After a trail from 40 to 7E the pair is whole; after 80 a UTF-8
+  // sequence may go on, after 82 a Shift_JIS pair.
+  const Case cases[] = {
+      {"", 0, 8, 0},
+      {"\x82\x82\x82", 0, 8, 3},
+      {"\x82\x82 \x82", 0, 8, 3},
+      {"\x82\x82 \x82", 3, 8, 4},
+      {"\x82\x40\x82", 0, 8, 2},
+      {"\xE3\x81\x82\x80\x82\x82\x0A\x82", 0, 4, 8},
+      {"\xE3\x81\x82\x0A\x82", 0, 4, 4},
+      {"\x0A\x82\x82\x82\x82", 1, 100, 5},
+  };
+  for (const Case& c : cases) {
+    const std::string text = c.text;
+    EXPECT_EQ(my::idleCountersAfter(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                    static_cast<std::uint32_t>(text.size()), c.from, c.within),
+              c.expected)
+        << "case " << &c - cases;
+  }
+}
+
+TEST(CountCharactersSplitAt, AddsUpToTheCountsOfTheWholeAtEveryIdlePlace) {
+  std::mt19937 random(7);
+  for (const Bytes& bytes : {mixedText(), testing_support::randomBytes(random, 3000),
+                             testing_support::biasedBytes(random, 3000)}) {
+    const std::uint32_t length = lengthOf(bytes);
+    unsigned places = 0;
+    for (std::uint32_t from = 0; from < length;) {
+      const std::uint32_t split = my::idleCountersAfter(dataOf(bytes), length, from, length);
+      if (split == length) break;
+      my::CharacterCounts counts;
+      app::countCharactersSplitAt(dataOf(bytes), length, split, counts);
+      ASSERT_TRUE(countedAsByCounters(counts, bytes)) << "split at " << split;
+      ++places;
+      // Every idle place of random bytes, every 97th of the text's.
+      from = split + (length > 3000 ? 97 : 0);
+    }
+    EXPECT_GT(places, 10u);
+  }
+}
+
+TEST(CountCharactersSplitAt, NeedsThePlaceToBeIdle) {
+  // Split inside a character, each part loses it: why the place is looked for.
+  for (const char* text : {"\x82\xA0", "\xE3\x81\x82", "\x82\x40"}) {
+    const std::string s = text;
+    const Bytes bytes(s.begin(), s.end());
+    my::CharacterCounts counts;
+    app::countCharactersSplitAt(dataOf(bytes), lengthOf(bytes), 1, counts);
+    EXPECT_FALSE(countedAsByCounters(counts, bytes)) << s;
+  }
+}
+
+TEST(CountCharacters, GivesTheOnePassCountsOnLongInputs) {
+  // Long enough for the second thread, where the machine has two processors.
+  const Bytes text = mixedText();
+  std::mt19937 random(11);
+  Bytes mixed;
+  while (mixed.size() < (1u << 20))
+    mixed.insert(mixed.end(), text.begin(), text.end());
+  const Bytes noise = testing_support::randomBytes(random, 1u << 20);
+  const Bytes highBytes(600u << 10, 0x82);  // no idle place: one pass
+  const Bytes* const inputs[] = {&mixed, &noise, &highBytes};
+  for (const Bytes* bytes : inputs) {
+    my::CharacterCounts counts;
+    app::countCharacters(dataOf(*bytes), lengthOf(*bytes), counts);
+    EXPECT_TRUE(countedAsByCounters(counts, *bytes)) << bytes->size();
+  }
+}
+
+}  // namespace
