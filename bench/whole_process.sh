@@ -41,9 +41,19 @@ time_all() {  # FILE
   # Rounds of a few runs each, the commands in turn, so that a drift in the
   # machine's speed reaches all alike.
   local round
+  # hyperfine now and then fails a round of commands that all ran (seen about
+  # once in a thousand rounds here): such a round is run again, and only a
+  # second failure, with what hyperfine said, ends the script.
   for ((round = 0; round < 20; round++)); do
-    hyperfine -N -i --warmup 3 --runs $((runs >= 40 ? runs / 20 : 2)) \
-      --export-json "$work/round$round.json" "${lines[@]}" >/dev/null 2>&1
+    local attempt
+    for attempt in 1 2; do
+      hyperfine -N -i --warmup 3 --runs $((runs >= 40 ? runs / 20 : 2)) \
+        --export-json "$work/round$round.json" "${lines[@]}" >"$work/hyperfine.log" 2>&1 && break
+      if [ "$attempt" = 2 ]; then
+        cat "$work/hyperfine.log" >&2
+        return 1
+      fi
+    done
   done
   python3 - "$work"/round*.json <<'PY'
 import json, statistics, sys
