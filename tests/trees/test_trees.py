@@ -13,6 +13,7 @@ tests/trees/japanese.txt, with iconv for the encodings Windows writes.
 """
 import argparse
 import base64
+import functools
 import json
 import os
 import random
@@ -42,7 +43,10 @@ ARGS, UNITTEST_ARGS = arguments()
 POSIX_ONLY = unittest.skipIf(ARGS.windows, "POSIX: links, FIFOs, signals, mounts")
 
 
+@functools.lru_cache(maxsize=None)
 def iconv(data, source, target):
+    """glibc's conversion, once for each distinct input: the trees repeat
+    their files' contents many times over."""
     return subprocess.run(["iconv", "-f", source, "-t", target], input=data,
                           capture_output=True, check=True).stdout
 
