@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -76,12 +77,15 @@ void runBeside(Work& work, Meanwhile meanwhile) noexcept {
     work();
   }
 #else
+  std::optional<std::thread> helper;
   try {
-    std::thread helper(std::ref(work));
-    meanwhile();
-    helper.join();
+    helper.emplace(std::ref(work));
   } catch (const std::system_error&) {  // no thread to be had
-    meanwhile();
+  }
+  meanwhile();
+  if (helper) {
+    helper->join();
+  } else {
     work();
   }
 #endif
