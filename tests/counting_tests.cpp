@@ -76,34 +76,35 @@ TEST(IdleCountersAfter, FindsTheFirstASCIIByteWithinTheDistanceGiven) {
   }
 }
 
-TEST(CountCharactersSplitAt, AddsUpToTheCountsOfTheWholeAtEveryIdlePlace) {
+TEST(CountCharactersInPieces, AddsUpToTheCountsOfTheWholeWhateverThePieces) {
+  // Pieces of one byte end at every idle place; the two threads take them in
+  // whatever order they come to ask.
   std::mt19937 random(7);
   for (const Bytes& bytes : {mixedText(), testing_support::randomBytes(random, 3000),
-                             testing_support::biasedBytes(random, 3000)}) {
-    const std::uint32_t length = lengthOf(bytes);
-    unsigned places = 0;
-    for (std::uint32_t from = 0; from < length;) {
-      const std::uint32_t split = my::idleCountersAfter(dataOf(bytes), length, from, length);
-      if (split == length) break;
+                             testing_support::biasedBytes(random, 3000), Bytes{}}) {
+    for (const std::uint32_t pieceLength : {1u, 2u, 3u, 5u, 64u, 97u, 1000u, 1u << 20}) {
       my::CharacterCounts counts;
-      app::countCharactersSplitAt(dataOf(bytes), length, split, counts);
-      ASSERT_TRUE(countedAsByCounters(counts, bytes)) << "split at " << split;
-      ++places;
-      // Every idle place of random bytes, every 97th of the text's.
-      from = split + (length > 3000 ? 97 : 0);
+      app::countCharactersInPieces(dataOf(bytes), lengthOf(bytes), pieceLength, counts);
+      ASSERT_TRUE(countedAsByCounters(counts, bytes))
+          << bytes.size() << " bytes in pieces of " << pieceLength;
     }
-    EXPECT_GT(places, 10u);
   }
 }
 
-TEST(CountCharactersSplitAt, NeedsThePlaceToBeIdle) {
-  // Split inside a character, each part loses it: why the place is looked for.
-  for (const char* text : {"\x82\xA0", "\xE3\x81\x82", "\x82\x40"}) {
+TEST(IdleCountersAfter, PlacesOnlyThereAddUpToTheWhole) {
+  // Cut inside a character, each part loses it: why pieces end at idle places.
+  const my::Kernels& kernels = my::selectedKernels();
+  for (const char* text : {"\x82\xA0", "\xE3\x81\x82", "\x82\x40", "A\x82\x40"}) {
     const std::string s = text;
     const Bytes bytes(s.begin(), s.end());
-    my::CharacterCounts counts;
-    app::countCharactersSplitAt(dataOf(bytes), lengthOf(bytes), 1, counts);
-    EXPECT_FALSE(countedAsByCounters(counts, bytes)) << s;
+    const std::uint32_t cut = my::idleCountersAfter(dataOf(bytes), lengthOf(bytes), 0, 8);
+    for (std::uint32_t at = 1; at < bytes.size(); ++at) {
+      my::CharacterCounts counts, rest;
+      kernels.countCharacters(dataOf(bytes), at, counts);
+      kernels.countCharacters(dataOf(bytes) + at, lengthOf(bytes) - at, rest);
+      counts += rest;
+      EXPECT_EQ(countedAsByCounters(counts, bytes), at == cut) << s << " cut at " << at;
+    }
   }
 }
 
