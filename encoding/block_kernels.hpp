@@ -339,12 +339,13 @@ class UTF8LineFinder {
     const Mask high = block.highBits();
     const Mask afterASCII = ~(high << 1 | highBefore_);
     highBefore_ = high >> 63;
-    const Mask continuation = block.continuationBits();
-    Mask leads = high & afterASCII & ~continuation;
+    const Mask fromC0 = block.fromC0Bits();
+    Mask leads = fromC0 & afterASCII;
     if (leads == 0) {
       carryKnown_ = false;
       return true;
     }
+    const Mask continuation = high & ~fromC0;
     const Mask newlines = block.equalTo('\n');
     const Mask inLines = ~newlines;  // a partial block's padding is no newline
     const Mask carry = carryKnown_ ? carry_ : hasHighBefore(start) ? 1 : 0;

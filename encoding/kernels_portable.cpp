@@ -38,7 +38,7 @@ class PortableBlock {
   }
 
   Mask highBits() const noexcept { return plane(7); }
-  Mask continuationBits() const noexcept { return plane(7) & ~plane(6); }
+  Mask fromC0Bits() const noexcept { return plane(7) & plane(6); }
   // Bytes equal to `value`: a byte of the XOR is zero just where they are.
   Mask equalTo(std::uint8_t value) const noexcept {
     Mask mask = 0;

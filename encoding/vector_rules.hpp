@@ -215,11 +215,12 @@ class VectorBlock {
   }
 
   Mask highBits() const noexcept { return gather(v_); }
-  // 80-BF: below C0 (-64) as signed bytes.
-  Mask continuationBits() const noexcept {
+  // C0-FF: the top two bits set, the second moved up by adding the byte to
+  // itself (no constant to keep in a register).
+  Mask fromC0Bits() const noexcept {
     Vec c[kPerBlock];
     for (std::uint32_t k = 0; k < kPerBlock; ++k)
-      c[k] = V::lessSigned(v_[k], splat<V>(0xC0));
+      c[k] = V::bitAnd(v_[k], V::add(v_[k], v_[k]));
     return gather(c);
   }
   Mask equalTo(std::uint8_t value) const noexcept {
