@@ -20,10 +20,10 @@ namespace app {
 namespace {
 
 // Below this a second thread saves less than it costs. Counting runs at about
-// 1 GB/s, so each half of 512 KiB takes about a quarter of a millisecond;
-// starting a thread in a new process, waking a second processor and joining
-// took about a tenth of one, measured on a 2-core virtual machine, where two
-// threads on 256 KiB were slower than one.
+// 1 GB/s, so 512 KiB takes about half a millisecond on one thread; starting a
+// thread in a new process and waking a second processor took a fifth of one
+// (median) on a 2-core virtual machine, where two threads on 256 KiB were
+// slower than one.
 constexpr std::uint32_t kTwoThreadsFrom = 512u << 10;
 
 // The pieces the two threads take in turn: long enough that each call's fixed
