@@ -299,14 +299,17 @@ class VectorBlock {
     return {gather(fromA1), gather(fromE0), gather(is8E), gather(is8F), gather(isFF)};
   }
 
+  // Few constants, so that the validator's loop keeps them all in registers:
+  // with bit 5 flipped the leads are one range (81-9F to A1-BF, E0-FC to
+  // C0-DC), and 80 and A0 are one byte with it cleared.
   SJISClasses sjisClasses() const noexcept {
     Vec lead[kPerBlock], trail[kPerBlock], alone[kPerBlock];
     for (std::uint32_t k = 0; k < kPerBlock; ++k) {
       const Vec v = v_[k];
-      const Vec fdToFF = inRange<V>(v, 0xFD, 0xFF);
-      lead[k] = V::bitOr(inRange<V>(v, 0x81, 0x9F), inRange<V>(v, 0xE0, 0xFC));
-      trail[k] = V::bitOr(inRange<V>(v, 0x40, 0x7E), inRange<V>(v, 0x80, 0xFC));
-      alone[k] = V::bitOr(V::bitOr(V::eq(v, splat<V>(0x80)), V::eq(v, splat<V>(0xA0))), fdToFF);
+      const Vec fdToFF = V::eq(V::max(v, splat<V>(0xFD)), v);
+      lead[k] = inRange<V>(V::bitXor(v, splat<V>(0x20)), 0xA1, 0xDC);
+      trail[k] = V::bitOr(inRange<V>(v, 0x40, 0x7E), V::lessSigned(v, splat<V>(0xFD)));
+      alone[k] = V::bitOr(V::eq(V::bitAnd(v, splat<V>(0xDF)), splat<V>(0x80)), fdToFF);
     }
     return {gather(lead), ~gather(trail), gather(alone)};
   }
