@@ -299,9 +299,9 @@ class VectorBlock {
     return {gather(fromA1), gather(fromE0), gather(is8E), gather(is8F), gather(isFF)};
   }
 
-  // Few constants, so that the validator's loop keeps them all in registers:
-  // with bit 5 flipped the leads are one range (81-9F to A1-BF, E0-FC to
-  // C0-DC), and 80 and A0 are one byte with it cleared.
+  // Few operations and constants: with bit 5 flipped the leads are one range
+  // (81-9F to A1-BF, E0-FC to C0-DC), and 80 and A0 are one byte with it
+  // cleared.
   SJISClasses sjisClasses() const noexcept {
     Vec lead[kPerBlock], trail[kPerBlock], alone[kPerBlock];
     for (std::uint32_t k = 0; k < kPerBlock; ++k) {
