@@ -470,8 +470,9 @@ ShiftJISLines checkShiftJISLines(const std::uint8_t* data, std::uint32_t length)
 
 // The byte classes EUC-JP's rules turn on.
 struct EUCJPClasses {
-  Mask fromA1, fromE0;  // A1-FF, E0-FF
-  Mask is8E, is8F, isFF;
+  Mask characterBytes;  // A1-FE
+  Mask fromE0;          // E0-FF
+  Mask is8E, is8F;
 };
 
 // The classes from the bits of each byte, b7 the top one.
@@ -481,8 +482,8 @@ inline EUCJPClasses eucJPClassesOf(const BytePlanes& p) noexcept {
   const Mask is8EOr8F = b[7] & ~b[6] & ~b[5] & ~b[4] & b[3] & b[2] & b[1];
   const Mask fromA0 = b[7] & (b[6] | b[5]);
   const Mask isA0 = b[7] & ~b[6] & b[5] & ~low5;
-  return {fromA0 & ~isA0, b[7] & b[6] & b[5], is8EOr8F & ~b[0], is8EOr8F & b[0],
-          b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0]};
+  const Mask isFF = b[7] & b[6] & b[5] & b[4] & b[3] & b[2] & b[1] & b[0];
+  return {fromA0 & ~isA0 & ~isFF, b[7] & b[6] & b[5], is8EOr8F & ~b[0], is8EOr8F & b[0]};
 }
 
 // EUC-JP is ASCII, pairs of bytes from A1 to FE (JIS X 0208), 8E and one
@@ -501,14 +502,14 @@ class EUCJPValidator {
       return true;
     }
     const EUCJPClasses c = block.eucJPClasses();
-    const Mask characterBytes = c.fromA1 & ~c.isFF;  // A1-FE
+    const Mask characterBytes = c.characterBytes;  // A1-FE
     const Mask is8EOr8F = c.is8E | c.is8F;
     // 8F's trails, the second reaching back into the block before.
     const Mask after8F = lookBack(c.is8F, e8FBefore_, 1) | lookBack(c.is8F, e8FBefore_, 2);
     const SJISPairing::Pairs pairs = pairing_.pair((characterBytes | is8EOr8F) & ~after8F);
-    const Mask errors = (block.highBits() & ~characterBytes & ~is8EOr8F) |
-                        (pairs.trails & ~characterBytes) | (after8F & ~characterBytes) |
-                        (lookBack(c.is8E, e8EBefore_, 1) & c.fromE0);
+    const Mask errors =
+        (((block.highBits() & ~is8EOr8F) | pairs.trails | after8F) & ~characterBytes) |
+        (lookBack(c.is8E, e8EBefore_, 1) & c.fromE0);
     e8EBefore_ = c.is8E;
     e8FEarlier_ = e8FBefore_;
     e8FBefore_ = c.is8F;

@@ -287,16 +287,15 @@ class VectorBlock {
   }
 
   EUCJPClasses eucJPClasses() const noexcept {
-    Vec fromA1[kPerBlock], fromE0[kPerBlock], is8E[kPerBlock], is8F[kPerBlock], isFF[kPerBlock];
+    Vec characterBytes[kPerBlock], fromE0[kPerBlock], is8E[kPerBlock], is8F[kPerBlock];
     for (std::uint32_t k = 0; k < kPerBlock; ++k) {
       const Vec v = v_[k];
-      fromA1[k] = inRange<V>(v, 0xA1, 0xFF);
-      fromE0[k] = inRange<V>(v, 0xE0, 0xFF);
+      characterBytes[k] = inRange<V>(v, 0xA1, 0xFE);
+      fromE0[k] = V::eq(V::max(v, splat<V>(0xE0)), v);
       is8E[k] = V::eq(v, splat<V>(0x8E));
       is8F[k] = V::eq(v, splat<V>(0x8F));
-      isFF[k] = V::eq(v, splat<V>(0xFF));
     }
-    return {gather(fromA1), gather(fromE0), gather(is8E), gather(is8F), gather(isFF)};
+    return {gather(characterBytes), gather(fromE0), gather(is8E), gather(is8F)};
   }
 
   // Few operations and constants: with bit 5 flipped the leads are one range
