@@ -265,24 +265,22 @@ struct SJISErrors {
         alone(~pairs.leads & (~pairs.trails | c.notTrail) & c.errorAlone & valid) {}
 };
 
+template <typename Block>
 class SJISValidator {
  public:
-  template <typename Block>
-  bool accepts(const Block& block, Mask valid) noexcept {
-    return errors(block, valid) == 0;
-  }
+  bool accepts(const Block& block, Mask valid) noexcept { return errors(block, valid) == 0; }
 
   // Where the counter meets an error in the block: at a trail that fails
   // (the error is its lead's), or at a byte alone that cannot be one.
-  template <typename Block>
   Mask errors(const Block& block, Mask valid) noexcept {
     if (block.highBits() == 0 && !pairing_.leadPending()) return 0;
-    const SJISClasses c = block.sjisClasses();
+    const SJISClasses c = block.sjisClasses(constants_);
     const SJISErrors errors(c, pairing_.pair(c.lead), valid);
     return errors.failedTrails | errors.alone;
   }
 
  private:
+  const typename Block::SJISConstants constants_ = Block::sjisConstants();
   SJISPairing pairing_;
 };
 
@@ -445,7 +443,7 @@ std::uint32_t nextUTF8Line(const std::uint8_t* data, std::uint32_t length,
 // `strictUTF8`, and the pass ends at the first that is no UTF-8.
 template <typename Block, UTF8Check (*strictUTF8)(const std::uint8_t*, std::uint32_t) noexcept>
 ShiftJISLines checkShiftJISLines(const std::uint8_t* data, std::uint32_t length) noexcept {
-  SJISValidator validator;
+  SJISValidator<Block> validator;
   UTF8LineFinder finder(data, length, 0);
   bool looking = true, errorFree = true, brokenLine = false;
   std::uint32_t checkedUpTo = 0;  // the lines before are UTF-8
@@ -545,7 +543,7 @@ EUCJPCheck checkEUCJP(const std::uint8_t* data, std::uint32_t length) noexcept {
 
 template <typename Block>
 bool isErrorFreeSJIS(const std::uint8_t* data, std::uint32_t length) noexcept {
-  SJISValidator validator;
+  SJISValidator<Block> validator;
   return forEachBlock<Block>(data, length, [&](const Block& block, std::uint32_t, Mask valid) {
     return validator.accepts(block, valid);
   });
@@ -936,6 +934,7 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
   const PackedUTF8 refused = roundTrip ? kEncodedElsewhere : 0;
   std::size_t s = 0, d = 0;
   SJISPairing pairing;
+  const auto constants = Block::sjisConstants();
   while (size - s >= kInputNeeded && room - d >= kRoomNeeded) {
     const std::uint8_t* const bytes = data + s;
     const Block block(bytes);
@@ -946,7 +945,7 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
       d += kBlock;
       continue;
     }
-    const SJISClasses c = block.sjisClasses();
+    const SJISClasses c = block.sjisClasses(constants);
     const SJISPairing::Pairs pairs = pairing.pair(c.lead);
     // Bytes that start no character: a lead before a byte that is no trail,
     // a byte alone that is 80, A0 or FD-FF.

@@ -61,7 +61,9 @@ class PortableBlock {
     planes(p);
     return eucJPClassesOf(p);
   }
-  SJISClasses sjisClasses() const noexcept {
+  struct SJISConstants {};
+  static SJISConstants sjisConstants() noexcept { return {}; }
+  SJISClasses sjisClasses(const SJISConstants&) const noexcept {
     BytePlanes p;
     planes(p);
     return sjisClassesOf(p);
