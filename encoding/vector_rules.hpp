@@ -138,8 +138,25 @@ struct LooksUpNibbles<V, std::void_t<decltype(V::kLooksUpNibbles)>> : std::true_
 // kStrict: Unicode's rules. Otherwise the counter's, for bytes with nothing
 // from F0 up among them or the five before: those are the same but for
 // surrogates, which the counter takes.
+// The constants of lookedUpUTF8Errors() beside its tables, made once per input
+// and hidden from the optimizer, as sjisConstants() is.
+template <typename V>
+struct UTF8LookupConstants {
+  typename V::Vec lowNibble, third, fourth, top;
+};
+
+template <typename V>
+UTF8LookupConstants<V> utf8LookupConstants() noexcept {
+  UTF8LookupConstants<V> c{splat<V>(0x0F), splat<V>(0xE0 - 0x80), splat<V>(0xF0 - 0x80),
+                           splat<V>(0x80)};
+  for (typename V::Vec* v : {&c.lowNibble, &c.third, &c.fourth, &c.top})
+    hideFromOptimizer(*v);
+  return c;
+}
+
 template <typename V, bool kStrict>
-typename V::Vec lookedUpUTF8Errors(const std::uint8_t* p) noexcept {
+typename V::Vec lookedUpUTF8Errors(const std::uint8_t* p,
+                                   const UTF8LookupConstants<V>& c) noexcept {
   using Vec = typename V::Vec;
   constexpr std::uint8_t kTooShort = 0x01, kTooLong = 0x02, kOverlong3 = 0x04;
   constexpr std::uint8_t kTooLarge = kStrict ? 0x08 : 0, kSurrogate = kStrict ? 0x10 : 0;
@@ -190,14 +207,13 @@ typename V::Vec lookedUpUTF8Errors(const std::uint8_t* p) noexcept {
   const Vec before1 = V::load(p - 1);
   const Vec pairErrors =
       V::bitAnd(V::bitAnd(V::lookup(V::table(kFirstHigh), V::highNibbles(before1)),
-                          V::lookup(V::table(kFirstLow), V::bitAnd(before1, splat<V>(0x0F)))),
+                          V::lookup(V::table(kFirstLow), V::bitAnd(before1, c.lowNibble))),
                 V::lookup(V::table(kSecondHigh), V::highNibbles(v)));
   // A lead of three bytes or more two bytes back, or of four three bytes back:
   // the saturating subtract leaves 80 up just there.
-  Vec thirdOrFourth = V::subtract(V::load(p - 2), splat<V>(0xE0 - 0x80));
-  if (kStrict)
-    thirdOrFourth = V::bitOr(thirdOrFourth, V::subtract(V::load(p - 3), splat<V>(0xF0 - 0x80)));
-  return V::bitXor(pairErrors, V::bitAnd(thirdOrFourth, splat<V>(0x80)));
+  Vec thirdOrFourth = V::subtract(V::load(p - 2), c.third);
+  if (kStrict) thirdOrFourth = V::bitOr(thirdOrFourth, V::subtract(V::load(p - 3), c.fourth));
+  return V::bitXor(pairErrors, V::bitAnd(thirdOrFourth, c.top));
 }
 
 // Whether an instruction set computes where Shift_JIS pairs' characters are.
@@ -390,6 +406,9 @@ bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check
   constexpr std::uint32_t kBefore = 16;
   bool longFormsBefore = false, surrogatesBefore = false;
   bool asciiBefore = true;
+  const UTF8LookupConstants<V> lookup = utf8LookupConstants<V>();
+  Vec belowF0 = splat<V>(0xEF);
+  hideFromOptimizer(belowF0);
 
   const auto blockIsFree = [&](const std::uint8_t* p, std::uint32_t size) noexcept {
     // Only the strict rule without lookups asks whether an ED is near.
@@ -416,7 +435,7 @@ bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check
     // A byte from F0 up here or in the block before, which holds the five
     // bytes before any of this one's.
     const bool longFormsHere =
-        V::topBits(V::eq(V::subtract(top, splat<V>(0xEF)), V::zero())) != V::kAllTopBits;
+        V::topBits(V::eq(V::subtract(top, belowF0), V::zero())) != V::kAllTopBits;
     const bool longForms = longFormsHere || longFormsBefore;
     longFormsBefore = longFormsHere;
     // ASCII after ASCII cannot be in error; in an ASCII block after others only
@@ -429,7 +448,7 @@ bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check
     for (std::uint32_t k = 0; k < vectors; ++k) {
       Vec found;
       if constexpr (LooksUpNibbles<V>::value) {
-        found = kStrict || !longForms ? lookedUpUTF8Errors<V, kStrict>(p + k * V::kWidth)
+        found = kStrict || !longForms ? lookedUpUTF8Errors<V, kStrict>(p + k * V::kWidth, lookup)
                                       : utf8Errors<V>(p + k * V::kWidth, true);
       } else {
         found = utf8Errors<V, kStrict>(p + k * V::kWidth, longForms, surrogates);
