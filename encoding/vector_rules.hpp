@@ -120,6 +120,22 @@ struct LooksUpNibbles : std::false_type {};
 template <typename V>
 struct LooksUpNibbles<V, std::void_t<decltype(V::kLooksUpNibbles)>> : std::true_type {};
 
+// The constants of lookedUpUTF8Errors() beside its tables, made once per input
+// and hidden from the optimizer, as sjisConstants() is.
+template <typename V>
+struct UTF8LookupConstants {
+  typename V::Vec lowNibble, third, fourth, top;
+};
+
+template <typename V>
+UTF8LookupConstants<V> utf8LookupConstants() noexcept {
+  UTF8LookupConstants<V> c{splat<V>(0x0F), splat<V>(0xE0 - 0x80), splat<V>(0xF0 - 0x80),
+                           splat<V>(0x80)};
+  for (typename V::Vec* v : {&c.lowNibble, &c.third, &c.fourth, &c.top})
+    hideFromOptimizer(*v);
+  return c;
+}
+
 // UTF-8's rules from three table lookups per vector, after Keiser and Lemire
 // ("Validating UTF-8 in less than one instruction per byte", 2021). Every
 // error of a byte pair shows in its two bytes' nibbles: each table gives, for
@@ -138,22 +154,6 @@ struct LooksUpNibbles<V, std::void_t<decltype(V::kLooksUpNibbles)>> : std::true_
 // kStrict: Unicode's rules. Otherwise the counter's, for bytes with nothing
 // from F0 up among them or the five before: those are the same but for
 // surrogates, which the counter takes.
-// The constants of lookedUpUTF8Errors() beside its tables, made once per input
-// and hidden from the optimizer, as sjisConstants() is.
-template <typename V>
-struct UTF8LookupConstants {
-  typename V::Vec lowNibble, third, fourth, top;
-};
-
-template <typename V>
-UTF8LookupConstants<V> utf8LookupConstants() noexcept {
-  UTF8LookupConstants<V> c{splat<V>(0x0F), splat<V>(0xE0 - 0x80), splat<V>(0xF0 - 0x80),
-                           splat<V>(0x80)};
-  for (typename V::Vec* v : {&c.lowNibble, &c.third, &c.fourth, &c.top})
-    hideFromOptimizer(*v);
-  return c;
-}
-
 template <typename V, bool kStrict>
 typename V::Vec lookedUpUTF8Errors(const std::uint8_t* p,
                                    const UTF8LookupConstants<V>& c) noexcept {
@@ -407,8 +407,8 @@ bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check
   bool longFormsBefore = false, surrogatesBefore = false;
   bool asciiBefore = true;
   const UTF8LookupConstants<V> lookup = utf8LookupConstants<V>();
-  Vec belowF0 = splat<V>(0xEF);
-  hideFromOptimizer(belowF0);
+  Vec highestBelowF0 = splat<V>(0xEF);
+  hideFromOptimizer(highestBelowF0);
 
   const auto blockIsFree = [&](const std::uint8_t* p, std::uint32_t size) noexcept {
     // Only the strict rule without lookups asks whether an ED is near.
@@ -435,7 +435,7 @@ bool utf8VectorsAccept(const std::uint8_t* data, std::uint32_t length, UTF8Check
     // A byte from F0 up here or in the block before, which holds the five
     // bytes before any of this one's.
     const bool longFormsHere =
-        V::topBits(V::eq(V::subtract(top, belowF0), V::zero())) != V::kAllTopBits;
+        V::topBits(V::eq(V::subtract(top, highestBelowF0), V::zero())) != V::kAllTopBits;
     const bool longForms = longFormsHere || longFormsBefore;
     longFormsBefore = longFormsHere;
     // ASCII after ASCII cannot be in error; in an ASCII block after others only
