@@ -28,7 +28,9 @@ typename V::Vec below(typename V::Vec v, int limit) noexcept {
 
 // Hides a vector's value from the optimizer, which then keeps it where it is
 // (a register, or its stack slot) instead of building it afresh where it is
-// used. Nothing where there is no way to say so.
+// used. Nothing where there is no way to say so. (Callers list the values in
+// a plain array: an std::initializer_list would put its members, compiled for
+// the kernels' instruction set, among the functions any caller may link to.)
 template <typename Vec>
 void hideFromOptimizer([[maybe_unused]] Vec& v) noexcept {
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
@@ -131,7 +133,8 @@ template <typename V>
 UTF8LookupConstants<V> utf8LookupConstants() noexcept {
   UTF8LookupConstants<V> c{splat<V>(0x0F), splat<V>(0xE0 - 0x80), splat<V>(0xF0 - 0x80),
                            splat<V>(0x80)};
-  for (typename V::Vec* v : {&c.lowNibble, &c.third, &c.fourth, &c.top})
+  typename V::Vec* const each[] = {&c.lowNibble, &c.third, &c.fourth, &c.top};
+  for (typename V::Vec* v : each)
     hideFromOptimizer(*v);
   return c;
 }
@@ -351,8 +354,9 @@ class VectorBlock {
   static SJISConstants sjisConstants() noexcept {
     SJISConstants c{splat<V>(0x20), splat<V>(0xDF),           splat<V>(0xFD),
                     splat<V>(0x80), byteRange<V>(0xA1, 0xDC), byteRange<V>(0x40, 0x7E)};
-    for (Vec* v : {&c.bit5, &c.notBit5, &c.fd, &c.x80, &c.leads.shift, &c.leads.limit,
-                   &c.trails.shift, &c.trails.limit})
+    Vec* const each[] = {&c.bit5,        &c.notBit5,     &c.fd,           &c.x80,
+                         &c.leads.shift, &c.leads.limit, &c.trails.shift, &c.trails.limit};
+    for (Vec* v : each)
       hideFromOptimizer(*v);
     return c;
   }
