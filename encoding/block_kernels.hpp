@@ -500,13 +500,12 @@ class EUCJPValidator {
       return true;
     }
     const EUCJPClasses c = block.eucJPClasses();
-    const Mask characterBytes = c.characterBytes;  // A1-FE
     const Mask is8EOr8F = c.is8E | c.is8F;
     // 8F's trails, the second reaching back into the block before.
     const Mask after8F = lookBack(c.is8F, e8FBefore_, 1) | lookBack(c.is8F, e8FBefore_, 2);
-    const SJISPairing::Pairs pairs = pairing_.pair((characterBytes | is8EOr8F) & ~after8F);
+    const SJISPairing::Pairs pairs = pairing_.pair((c.characterBytes | is8EOr8F) & ~after8F);
     const Mask errors =
-        (((block.highBits() & ~is8EOr8F) | pairs.trails | after8F) & ~characterBytes) |
+        (((block.highBits() & ~is8EOr8F) | pairs.trails | after8F) & ~c.characterBytes) |
         (lookBack(c.is8E, e8EBefore_, 1) & c.fromE0);
     e8EBefore_ = c.is8E;
     e8FEarlier_ = e8FBefore_;
