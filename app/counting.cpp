@@ -2,14 +2,10 @@
 
 #include <atomic>
 #include <cstddef>
-#include <functional>
-#include <optional>
-#include <system_error>
 #include <thread>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <pthread.h>
-#endif
+#include "app/helper_thread.hpp"
+
 #if defined(__linux__)
 #include <sched.h>
 #elif defined(_WIN32)
@@ -36,9 +32,6 @@ constexpr std::uint32_t kPieceLength = 64u << 10;
 // in every two. Bytes with none make one long piece.
 constexpr std::uint32_t kSplitWithin = 64u << 10;
 
-// The helper's stack: the kernels keep their tables there (about 20 KiB).
-constexpr std::size_t kHelperStack = 512u << 10;
-
 // Whether the process may run on two processors at once: not when its
 // affinity holds it to one, as `taskset` and job schedulers do.
 bool mayRunOnTwoProcessors() noexcept {
@@ -51,51 +44,6 @@ bool mayRunOnTwoProcessors() noexcept {
     return (process & (process - 1)) != 0;
 #endif
   return std::thread::hardware_concurrency() > 1;
-}
-
-// Runs `work` on a thread of its own while the caller does `meanwhile`, or
-// both on the caller's thread if no thread can be started.
-//
-// Where there are POSIX threads the thread gets a small stack and allocates
-// nothing: the first allocation or release of memory on a new thread costs
-// the C library a memory arena of its own (four system calls), which
-// std::thread's release of its state on the thread would ask for.
-template <typename Work, typename Meanwhile>
-void runBeside(Work& work, Meanwhile meanwhile) noexcept {
-#if defined(__unix__) || defined(__APPLE__)
-  pthread_attr_t attributes;
-  pthread_t thread;
-  bool started = false;
-  if (pthread_attr_init(&attributes) == 0) {
-    pthread_attr_setstacksize(&attributes, kHelperStack);
-    started = pthread_create(
-                  &thread, &attributes,
-                  [](void* w) -> void* {
-                    (*static_cast<Work*>(w))();
-                    return nullptr;
-                  },
-                  &work) == 0;
-    pthread_attr_destroy(&attributes);
-  }
-  meanwhile();
-  if (started) {
-    pthread_join(thread, nullptr);
-  } else {
-    work();
-  }
-#else
-  std::optional<std::thread> helper;
-  try {
-    helper.emplace(std::ref(work));
-  } catch (const std::system_error&) {  // no thread to be had
-  }
-  meanwhile();
-  if (helper) {
-    helper->join();
-  } else {
-    work();
-  }
-#endif
 }
 
 // A long input cut into pieces, each ending at an idle place, handed out to

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "app/counting.hpp"
+#include "app/helper_thread.hpp"
 #include "encoding/counter_sjis.hpp"
 #include "encoding/counter_utf8.hpp"
 #include "encoding/kernels.hpp"
@@ -124,5 +126,54 @@ TEST(CountCharacters, GivesTheOnePassCountsOnLongInputs) {
     EXPECT_TRUE(countedAsByCounters(counts, *bytes)) << bytes->size();
   }
 }
+
+// What runBeside() did: on which threads the two ran, and, where the helper is
+// placed, whether it may then run wherever the caller may.
+struct Beside {
+  std::thread::id caller, worker, meanwhile;
+  bool helperMayRunAsTheCallerMay = true;
+};
+
+Beside runBesideOnce() {
+  Beside seen;
+  seen.caller = std::this_thread::get_id();
+#if defined(CODEPAGE_GUESS_PLACES_HELPER)
+  cpu_set_t caller;
+  pthread_getaffinity_np(pthread_self(), sizeof caller, &caller);
+#endif
+  auto work = [&] {
+    seen.worker = std::this_thread::get_id();
+#if defined(CODEPAGE_GUESS_PLACES_HELPER)
+    cpu_set_t helper;
+    pthread_getaffinity_np(pthread_self(), sizeof helper, &helper);
+    seen.helperMayRunAsTheCallerMay = CPU_EQUAL(&caller, &helper) != 0;
+#endif
+  };
+  app::runBeside(work, [&] { seen.meanwhile = std::this_thread::get_id(); });
+  return seen;
+}
+
+TEST(RunBeside, RunsTheWorkOnAThreadThatMayThenGoWhereverTheCallerMay) {
+  const Beside seen = runBesideOnce();
+  EXPECT_EQ(seen.meanwhile, seen.caller);
+  EXPECT_NE(seen.worker, seen.caller);
+  // Started away from the caller's processor, the helper must not stay held
+  // there: the caller's processor is where it would go once the caller waits.
+  EXPECT_TRUE(seen.helperMayRunAsTheCallerMay);
+}
+
+#if defined(CODEPAGE_GUESS_PLACES_HELPER)
+TEST(RunBeside, StartsAHelperWhenTheCallerMayRunOnOneProcessorOnly) {
+  cpu_set_t before, one;
+  ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof before, &before), 0);
+  CPU_ZERO(&one);
+  CPU_SET(static_cast<std::size_t>(sched_getcpu()), &one);
+  ASSERT_EQ(pthread_setaffinity_np(pthread_self(), sizeof one, &one), 0);
+  const Beside seen = runBesideOnce();
+  pthread_setaffinity_np(pthread_self(), sizeof before, &before);
+  // No other processor to start on: an ordinary thread, not none.
+  EXPECT_NE(seen.worker, seen.caller);
+}
+#endif
 
 }  // namespace
