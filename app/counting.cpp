@@ -15,11 +15,13 @@
 namespace app {
 namespace {
 
-// Below this a second thread saves less than it costs. Counting runs at about
-// 1 GB/s, so 512 KiB takes about half a millisecond on one thread; starting a
-// thread in a new process and waking a second processor took a fifth of one
-// (median) on a 2-core virtual machine, where two threads on 256 KiB were
-// slower than one.
+// Below this a second thread saves less than it may cost. Counting runs at
+// about 1 GB/s, so 512 KiB takes about half a millisecond on one thread. On a
+// 2-core virtual machine, with the helper started on the other processor,
+// two threads were 8 to 10% faster than one on 256 and 384 KiB (whole
+// process, medians); but with another program busy on that processor, one run
+// in a hundred on 256 KiB took 6 ms, against 1.7 on one thread, the helper
+// waiting for its turn.
 constexpr std::uint32_t kTwoThreadsFrom = 512u << 10;
 
 // The pieces the two threads take in turn: long enough that each call's fixed

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -141,15 +143,28 @@ Beside runBesideOnce() {
   cpu_set_t caller;
   pthread_getaffinity_np(pthread_self(), sizeof caller, &caller);
 #endif
+  std::atomic<bool> looked{false};
   auto work = [&] {
     seen.worker = std::this_thread::get_id();
 #if defined(CODEPAGE_GUESS_PLACES_HELPER)
+    // The caller widens the helper's processors once it is started.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     cpu_set_t helper;
-    pthread_getaffinity_np(pthread_self(), sizeof helper, &helper);
-    seen.helperMayRunAsTheCallerMay = CPU_EQUAL(&caller, &helper) != 0;
+    do {
+      pthread_getaffinity_np(pthread_self(), sizeof helper, &helper);
+      seen.helperMayRunAsTheCallerMay = CPU_EQUAL(&caller, &helper) != 0;
+    } while (!seen.helperMayRunAsTheCallerMay && std::chrono::steady_clock::now() < until);
 #endif
+    looked = true;
   };
-  app::runBeside(work, [&] { seen.meanwhile = std::this_thread::get_id(); });
+  // The caller waits until the helper has looked, before it could bring a late
+  // one to its own processor (or a while, if no thread was started).
+  app::runBeside(work, [&] {
+    seen.meanwhile = std::this_thread::get_id();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!looked && std::chrono::steady_clock::now() < until) {
+    }
+  });
   return seen;
 }
 
@@ -163,6 +178,24 @@ TEST(RunBeside, RunsTheWorkOnAThreadThatMayThenGoWhereverTheCallerMay) {
 }
 
 #if defined(CODEPAGE_GUESS_PLACES_HELPER)
+TEST(RunBeside, BringsAHelperStillAtWorkToTheCallersProcessor) {
+  cpu_set_t caller;
+  ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof caller, &caller), 0);
+  if (CPU_COUNT(&caller) < 2) GTEST_SKIP() << "one processor: the helper is not placed";
+  int processors = 0;
+  auto work = [&] {
+    // Busy far past the caller's grace, until it is moved (or long after).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    cpu_set_t helper;
+    do {
+      pthread_getaffinity_np(pthread_self(), sizeof helper, &helper);
+      processors = CPU_COUNT(&helper);
+    } while (processors > 1 && std::chrono::steady_clock::now() < until);
+  };
+  app::runBeside(work, [] {});
+  EXPECT_EQ(processors, 1);
+}
+
 TEST(RunBeside, StartsAHelperWhenTheCallerMayRunOnOneProcessorOnly) {
   cpu_set_t before, one;
   ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof before, &before), 0);
