@@ -499,6 +499,17 @@ class EUCJPValidator {
       e8EBefore_ = e8FBefore_ = e8FEarlier_ = lastLeads_ = 0;
       return true;
     }
+    // A block of pairs and ASCII alone, with no 8E or 8F before reaching
+    // into it (most of a Japanese text): only a trail that is no character
+    // byte breaks it.
+    const Mask characterBytes = block.eucJPCharacterBytes();
+    if ((block.highBits() & ~characterBytes) == 0 && (e8FBefore_ >> 62) == 0 &&
+        (e8EBefore_ >> 63) == 0) {
+      const SJISPairing::Pairs pairs = pairing_.pair(characterBytes);
+      e8EBefore_ = e8FBefore_ = e8FEarlier_ = 0;  // no 8F reaches past this block
+      lastLeads_ = pairs.leads & valid;
+      return (pairs.trails & ~characterBytes & valid) == 0;
+    }
     const EUCJPClasses c = block.eucJPClasses();
     const Mask is8EOr8F = c.is8E | c.is8F;
     // 8F's trails, the second reaching back into the block before.

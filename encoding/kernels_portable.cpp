@@ -56,6 +56,20 @@ class PortableBlock {
       out.bit[k] = plane(k);
   }
   void store(std::uint8_t* out) const noexcept { std::memcpy(out, bytes_, kBlock); }
+  // A1-FE: the top bit set and the low seven above 20 (adding 5F carries into
+  // the top bit just then), and not FF (whose complement is a zero byte).
+  Mask eucJPCharacterBytes() const noexcept {
+    Mask mask = 0;
+    for (unsigned w = 0; w < 8; ++w) {
+      const std::uint64_t x = loadLittleEndian64(bytes_ + 8 * w);
+      const std::uint64_t fromA1 = x & ((x & 0x7F7F7F7F7F7F7F7Full) + 0x5F5F5F5F5F5F5F5Full);
+      const std::uint64_t z = ~x;
+      const std::uint64_t isFF = ~(((z & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | z);
+      const std::uint64_t top = fromA1 & ~isFF & 0x8080808080808080ull;
+      mask |= ((top >> 7) * 0x0102040810204080ull >> 56) << (8 * w);
+    }
+    return mask;
+  }
   EUCJPClasses eucJPClasses() const noexcept {
     BytePlanes p;
     planes(p);

@@ -332,6 +332,13 @@ class VectorBlock {
     }
   }
 
+  // A1-FE, the bytes of EUC-JP's pairs.
+  Mask eucJPCharacterBytes() const noexcept {
+    Vec characterBytes[kPerBlock];
+    for (std::uint32_t k = 0; k < kPerBlock; ++k)
+      characterBytes[k] = inRange<V>(v_[k], 0xA1, 0xFE);
+    return gather(characterBytes);
+  }
   EUCJPClasses eucJPClasses() const noexcept {
     Vec characterBytes[kPerBlock], fromE0[kPerBlock], is8E[kPerBlock], is8F[kPerBlock];
     for (std::uint32_t k = 0; k < kPerBlock; ++k) {

@@ -283,11 +283,12 @@ TEST_P(KernelsMatchCounters, FindUTF8LinesWhateverTheLinesBeforeThemCarryAcrossB
 
 // EUC-JP's characters of one, two and three bytes (8E and 8F lead the
 // short and long ones) at every distance from a block's end, whole, cut short
-// and with a byte that breaks them; and real EUC-JP cut everywhere.
+// and with a byte that breaks them (a pair's lead before ASCII among them,
+// which breaks a block of nothing but pairs); and real EUC-JP cut everywhere.
 TEST_P(KernelsMatchCounters, ReadEUCJPAsTheClassifierDoes) {
-  const char* const characters[] = {"B0 A1",    "8E B1", "8F B0 A1", "8E E0",
-                                    "8F B0 41", "8F 41", "8E 8E B1", "8F 8F B0 A1",
-                                    "B0 8E",    "A0",    "FF",       "8D"};
+  const char* const characters[] = {"B0 A1", "8E B1",    "8F B0 A1",    "8E E0",      "8F B0 41",
+                                    "8F 41", "8E 8E B1", "8F 8F B0 A1", "B0 8E",      "A0",
+                                    "FF",    "8D",       "B0 41",       "FE FE FE 0A"};
   for (const char* hex : characters) {
     for (std::size_t before = 0; before < 70; ++before) {
       Bytes bytes(before, 0x41);
