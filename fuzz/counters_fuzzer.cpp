@@ -5,10 +5,10 @@
 // twice, each kernel's validity and histograms are the counters', and the
 // verdict is a candidate or "undecided", the same as the full reading gives,
 // the C interface gives, and its stream gives on the input in two pieces;
-// and the one-shot classification and the strict UTF-8 check say what the
-// classifier reading every byte says; and every decoder writes the same in
-// any pieces and any room, within its buffers, nothing but UTF-8, and each
-// kernel set's Shift_JIS blocks decode as its careful path does.
+// and the one-shot classification and the strict UTF-8 and EUC-JP checks say
+// what the classifier reading every byte says; and every decoder writes the
+// same in any pieces and any room, within its buffers, nothing but UTF-8, and
+// each kernel set's Shift_JIS blocks decode as its careful path does.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -119,10 +119,17 @@ void checkKinds(const std::uint8_t* data, std::size_t size, std::size_t split) {
   bool wellFormed = true;
   for (std::size_t i = 0; i < size; ++i)
     wellFormed = strict.step(data[i]) && wellFormed;
+  my::Classifier::EUCJPReading euc;
+  for (std::size_t i = 0; i < size; ++i)
+    euc.step(data[i]);
   for (const my::Kernels* kernels : my::runnableKernels()) {
     if (kernels->checkUTF8Strictly == nullptr) continue;
     require(kernels->checkUTF8Strictly(copy.get(), length).wellFormed == wellFormed,
             "a strict UTF-8 check differs from the classifier's reading");
+    const my::EUCJPCheck check = kernels->checkEUCJP(copy.get(), length);
+    require(
+        check.errorFree == !euc.broken && (!check.errorFree || check.cutShort == (euc.need != 0)),
+        "an EUC-JP check differs from the classifier's reading");
   }
   for (const bool whole : {true, false}) {
     my::Classifier classifier;
