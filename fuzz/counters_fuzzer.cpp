@@ -116,12 +116,12 @@ void checkKinds(const std::uint8_t* data, std::size_t size, std::size_t split) {
   const auto copy = exactCopy(data, size);
   const auto length = static_cast<std::uint32_t>(size);
   my::Classifier::StrictUTF8 strict;
-  bool wellFormed = true;
-  for (std::size_t i = 0; i < size; ++i)
-    wellFormed = strict.step(data[i]) && wellFormed;
   my::Classifier::EUCJPReading euc;
-  for (std::size_t i = 0; i < size; ++i)
+  bool wellFormed = true;
+  for (std::size_t i = 0; i < size; ++i) {
+    wellFormed = strict.step(data[i]) && wellFormed;
     euc.step(data[i]);
+  }
   for (const my::Kernels* kernels : my::runnableKernels()) {
     if (kernels->checkUTF8Strictly == nullptr) continue;
     require(kernels->checkUTF8Strictly(copy.get(), length).wellFormed == wellFormed,
