@@ -332,13 +332,24 @@ class UTF8LineFinder {
   // bytes whose bit the sum clears are the first of their lines. The carry
   // into the block comes out of the block before where that one was added up,
   // and is otherwise read back over the ASCII before the block.
+  //
+  // Most blocks of most text have no such byte, which a whole block past the
+  // first tells from the input's bytes one back, without the masks; where the
+  // block before had one (half-width katakana), this one likely does too, and
+  // the test is left out.
   template <typename Block>
   bool accepts(const Block& block, std::uint32_t start) noexcept {
+    const bool inside = start > from_;
+    if (!leadsBefore_ && inside && length_ - start >= kBlock &&
+        !block.anyFromC0After(data_ + start - 1)) {
+      carryKnown_ = false;
+      return true;
+    }
     const Mask high = block.highBits();
-    const Mask afterASCII = ~(high << 1 | highBefore_);
-    highBefore_ = high >> 63;
+    const Mask afterASCII = ~(high << 1 | Mask{inside && data_[start - 1] >= 0x80});
     const Mask fromC0 = block.fromC0Bits();
     Mask leads = fromC0 & afterASCII;
+    leadsBefore_ = leads != 0;
     if (leads == 0) {
       carryKnown_ = false;
       return true;
@@ -420,9 +431,9 @@ class UTF8LineFinder {
 
   const std::uint8_t* data_;
   std::uint32_t length_, from_, found_;
-  Mask highBefore_ = 0;     // the block before ended with a high byte
-  Mask carry_ = 0;          // the line going on past the block before has had its first high byte
-  bool carryKnown_ = true;  // whether carry_ is known: the block before was added up
+  Mask carry_ = 0;            // the line going on past the block before has had its first high byte
+  bool carryKnown_ = true;    // whether carry_ is known: the block before was added up
+  bool leadsBefore_ = false;  // the block before had a byte from C0 up after ASCII
 };
 
 template <typename Block>

@@ -39,6 +39,16 @@ class PortableBlock {
 
   Mask highBits() const noexcept { return plane(7); }
   Mask fromC0Bits() const noexcept { return plane(7) & plane(6); }
+  // Whether a byte from C0 up follows one below 80, `before` the bytes one
+  // back: bit 6 shifted onto bit 7 within each byte.
+  bool anyFromC0After(const std::uint8_t* before) const noexcept {
+    std::uint64_t any = 0;
+    for (unsigned w = 0; w < 8; ++w) {
+      const std::uint64_t x = loadLittleEndian64(bytes_ + 8 * w);
+      any |= x & (x << 1) & ~loadLittleEndian64(before + 8 * w);
+    }
+    return (any & 0x8080808080808080ull) != 0;
+  }
   // Bytes equal to `value`: a byte of the XOR is zero just where they are.
   Mask equalTo(std::uint8_t value) const noexcept {
     Mask mask = 0;

@@ -269,6 +269,17 @@ class VectorBlock {
       c[k] = V::bitAnd(v_[k], V::add(v_[k], v_[k]));
     return gather(c);
   }
+  // Whether a byte from C0 up follows one below 80, `before` the bytes one
+  // back: the top bit of b & (b + b) says C0 up, and XOR with the byte
+  // before clears it where that byte's is set too.
+  bool anyFromC0After(const std::uint8_t* before) const noexcept {
+    Vec any = V::zero();
+    for (std::uint32_t k = 0; k < kPerBlock; ++k) {
+      const Vec fromC0 = V::bitAnd(v_[k], V::add(v_[k], v_[k]));
+      any = V::bitOr(any, V::bitAnd(fromC0, V::bitXor(fromC0, V::load(before + k * V::kWidth))));
+    }
+    return V::topBits(any) != 0;
+  }
   Mask equalTo(std::uint8_t value) const noexcept {
     Vec e[kPerBlock];
     for (std::uint32_t k = 0; k < kPerBlock; ++k)
