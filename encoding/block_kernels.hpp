@@ -576,6 +576,10 @@ bool isErrorFreeSJIS(const std::uint8_t* data, std::uint32_t length) noexcept {
 // steps per block, each a method below: which leads are linked to the lead
 // before them, which leads start a sequence, and where a counted sequence
 // ends.
+// A copy where `kCopy`, else a reference to the original.
+template <bool kCopy, typename T>
+using template_copy = std::conditional_t<kCopy, T, const T&>;
+
 class UTF8Sequences {
  public:
   // The bytes that end a well-formed sequence, by its length: ends[n] for
@@ -584,7 +588,25 @@ class UTF8Sequences {
     Mask ends[7];
   };
 
-  Ends find(const ByteClasses& c) noexcept {
+  // Leads of five and six bytes (F8-FD) are rare but in random bytes: where
+  // neither this block nor the one before has a byte from F8 up, every mask
+  // of theirs is zero, and the rules shrink to sequences of up to four.
+  bool upToFour(const ByteClasses& c) const noexcept {
+    return (c.atLeastF8 | leadsBefore_.atLeastF8) == 0;
+  }
+
+  // `kUpToFour` only where upToFour() says so.
+  template <bool kUpToFour>
+  Ends find(const ByteClasses& classes) noexcept {
+    // Up to four bytes, copies in which the compiler sees those masks as zero.
+    template_copy<kUpToFour, ByteClasses> c = classes;
+    template_copy<kUpToFour, LeadsBefore> leadsBefore = leadsBefore_;
+    template_copy<kUpToFour, Masks> before = before_;
+    if constexpr (kUpToFour) {
+      c.atLeastF8 = c.atLeastFC = c.atLeastFE = c.leadF8 = c.leadFC = 0;
+      leadsBefore.atLeastF8 = leadsBefore.atLeastFC = leadsBefore.leadF8 = leadsBefore.leadFC = 0;
+      before.reach5 = before.reach6 = before.starts5 = before.starts6 = 0;
+    }
     Masks now;
     now.continuation = c.continuation;
     now.leads = c.atLeastC0 & ~c.atLeastFE;   // C0-FD
@@ -592,18 +614,18 @@ class UTF8Sequences {
     now.reach4 = c.atLeastF0 & ~c.atLeastFE;
     now.reach5 = c.atLeastF8 & ~c.atLeastFE;
     now.reach6 = c.atLeastFC & ~c.atLeastFE;
-    now.overlong = overlongSeconds(c, leadsBefore_);
-    const Lookback back = lookbackOf(now);
+    now.overlong = overlongSeconds(c, leadsBefore);
+    const Lookback back = lookbackOf(now, before);
 
-    const Mask linked = linkedLeads(now, back);
+    const Mask linked = linkedLeads(now, before, back);
     now.chains = linked | now.continuation;
-    const Mask starts = startingLeads(now, linked);
+    const Mask starts = startingLeads(now, before, linked);
     now.starts2 = starts & ~c.atLeastE0;
     now.starts3 = starts & c.atLeastE0 & ~c.atLeastF0;
     now.starts4 = starts & c.atLeastF0 & ~c.atLeastF8;
     now.starts5 = starts & c.atLeastF8 & ~c.atLeastFC;
     now.starts6 = starts & now.reach6;
-    const Ends ends = endsOf(now, back);
+    const Ends ends = endsOf(now, before, back);
 
     quiet_ = false;
     leadsBefore_.remember(c);
@@ -638,17 +660,17 @@ class UTF8Sequences {
     Mask overlong1, overlong2, overlong3, overlong4;
   };
 
-  Lookback lookbackOf(const Masks& now) const noexcept {
-    const Mask cont = now.continuation, contBefore = before_.continuation;
+  static Lookback lookbackOf(const Masks& now, const Masks& before) noexcept {
+    const Mask cont = now.continuation, contBefore = before.continuation;
     Lookback b;
     b.cont1 = lookBack(cont, contBefore, 1);
     b.cont2 = b.cont1 & lookBack(cont, contBefore, 2);
     b.cont3 = b.cont2 & lookBack(cont, contBefore, 3);
     b.cont4 = b.cont3 & lookBack(cont, contBefore, 4);
-    b.overlong1 = lookBack(now.overlong, before_.overlong, 1);
-    b.overlong2 = lookBack(now.overlong, before_.overlong, 2);
-    b.overlong3 = lookBack(now.overlong, before_.overlong, 3);
-    b.overlong4 = lookBack(now.overlong, before_.overlong, 4);
+    b.overlong1 = lookBack(now.overlong, before.overlong, 1);
+    b.overlong2 = lookBack(now.overlong, before.overlong, 2);
+    b.overlong3 = lookBack(now.overlong, before.overlong, 3);
+    b.overlong4 = lookBack(now.overlong, before.overlong, 4);
     return b;
   }
 
@@ -657,12 +679,12 @@ class UTF8Sequences {
   // n - 1 bytes before, with continuation bytes between and a second byte
   // (if one is between) that passed the shortest-form test. A linked lead
   // breaks the sequence before it exactly when that lead started one.
-  Mask linkedLeads(const Masks& now, const Lookback& b) const noexcept {
-    return now.leads & (lookBack(now.leads, before_.leads, 1) |
-                        (lookBack(now.reach3, before_.reach3, 2) & b.cont1 & ~b.overlong1) |
-                        (lookBack(now.reach4, before_.reach4, 3) & b.cont2 & ~b.overlong2) |
-                        (lookBack(now.reach5, before_.reach5, 4) & b.cont3 & ~b.overlong3) |
-                        (lookBack(now.reach6, before_.reach6, 5) & b.cont4 & ~b.overlong4));
+  static Mask linkedLeads(const Masks& now, const Masks& before, const Lookback& b) noexcept {
+    return now.leads & (lookBack(now.leads, before.leads, 1) |
+                        (lookBack(now.reach3, before.reach3, 2) & b.cont1 & ~b.overlong1) |
+                        (lookBack(now.reach4, before.reach4, 3) & b.cont2 & ~b.overlong2) |
+                        (lookBack(now.reach5, before.reach5, 4) & b.cont3 & ~b.overlong3) |
+                        (lookBack(now.reach6, before.reach6, 5) & b.cont4 & ~b.overlong4));
   }
 
   // Along a chain (a run of linked leads and continuation bytes) the roles
@@ -675,9 +697,9 @@ class UTF8Sequences {
   // carries through it and clears it, which picks out those chains, and the
   // carry out of the block's top goes on into the next. Every lead that is not
   // linked starts a sequence.
-  Mask startingLeads(const Masks& now, Mask linked) noexcept {
+  Mask startingLeads(const Masks& now, const Masks& before, Mask linked) noexcept {
     const Mask parity = prefixXor(linked) ^ (0 - parityBefore_);
-    const Mask chainStarts = now.chains & ~lookBack(now.chains, before_.chains, 1);
+    const Mask chainStarts = now.chains & ~lookBack(now.chains, before.chains, 1);
     const Mask oddChainStarts = chainStarts & (parity ^ linked);  // parity before the start
     const Mask sum = now.chains + oddChainStarts;
     const Mask spread = sum + carryBefore_;
@@ -690,13 +712,13 @@ class UTF8Sequences {
   // An n-byte sequence is counted at its last byte: a lead n - 1 bytes before
   // started it, the bytes between and this one are continuations, and its
   // second byte passed the shortest-form test.
-  Ends endsOf(const Masks& now, const Lookback& b) const noexcept {
+  static Ends endsOf(const Masks& now, const Masks& before, const Lookback& b) noexcept {
     const Mask cont = now.continuation;
-    return {{0, 0, lookBack(now.starts2, before_.starts2, 1) & cont & ~now.overlong,
-             lookBack(now.starts3, before_.starts3, 2) & b.cont1 & cont & ~b.overlong1,
-             lookBack(now.starts4, before_.starts4, 3) & b.cont2 & cont & ~b.overlong2,
-             lookBack(now.starts5, before_.starts5, 4) & b.cont3 & cont & ~b.overlong3,
-             lookBack(now.starts6, before_.starts6, 5) & b.cont4 & cont & ~b.overlong4}};
+    return {{0, 0, lookBack(now.starts2, before.starts2, 1) & cont & ~now.overlong,
+             lookBack(now.starts3, before.starts3, 2) & b.cont1 & cont & ~b.overlong1,
+             lookBack(now.starts4, before.starts4, 3) & b.cont2 & cont & ~b.overlong2,
+             lookBack(now.starts5, before.starts5, 4) & b.cont3 & cont & ~b.overlong3,
+             lookBack(now.starts6, before.starts6, 5) & b.cont4 & cont & ~b.overlong4}};
   }
 
   LeadsBefore leadsBefore_;
@@ -850,16 +872,22 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     // The bytes of each sequence, from its end back to its lead: the byte k
     // before an end is in a sequence of more than k bytes. Those that fall
     // before the block are the block before's.
-    const UTF8Sequences::Ends found = sequences.find(c);
-    Mask longer[7];  // longer[k]: the ends of sequences of k bytes or more
-    longer[6] = found.ends[6];
-    for (unsigned n = 5; n >= 2; --n)
-      longer[n] = found.ends[n] | longer[n + 1];
-    Mask inUTF8 = longer[2];
-    for (unsigned k = 1; k < 6; ++k) {
-      inUTF8 |= longer[k + 1] >> k;
-      beforeUTF8 |= longer[k + 1] << (64 - k);
-    }
+    const auto bytesInSequences = [&](auto upToFour) {
+      constexpr unsigned kLongest = decltype(upToFour)::value ? 4 : 6;
+      const UTF8Sequences::Ends found = sequences.find<decltype(upToFour)::value>(c);
+      Mask longer[kLongest + 1];  // longer[k]: the ends of sequences of k bytes or more
+      longer[kLongest] = found.ends[kLongest];
+      for (unsigned n = kLongest - 1; n >= 2; --n)
+        longer[n] = found.ends[n] | longer[n + 1];
+      Mask in = longer[2];
+      for (unsigned k = 1; k < kLongest; ++k) {
+        in |= longer[k + 1] >> k;
+        beforeUTF8 |= longer[k + 1] << (64 - k);
+      }
+      return in;
+    };
+    const Mask inUTF8 = sequences.upToFour(c) ? bytesInSequences(std::true_type{})
+                                              : bytesInSequences(std::false_type{});
     // The counter's errors: bytes alone, and the leads of failed trails, the
     // first of which may be the block before's last byte.
     const SJISPairing::Pairs pairs = pairing.pair(c.sjis.lead);

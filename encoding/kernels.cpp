@@ -1,6 +1,11 @@
 #include "encoding/kernels.hpp"
 
-#if defined(CODEPAGE_GUESS_X86_KERNELS) && !defined(__AVX2__)
+// Whether the whole build assumes what the AVX2 kernels are built for.
+#if defined(__AVX2__) && defined(__BMI__) && defined(__BMI2__) && defined(__POPCNT__)
+#define CODEPAGE_GUESS_ASSUMES_AVX2 1
+#endif
+
+#if defined(CODEPAGE_GUESS_X86_KERNELS) && !defined(CODEPAGE_GUESS_ASSUMES_AVX2)
 #if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
 #if defined(__clang__)
 #define _Bool bool  // the header's inline functions are C, which Clang's C++ lacks
@@ -30,7 +35,14 @@ extern const Kernels kSIMD128Kernels;  // the whole module is built for it
 namespace {
 
 #if defined(CODEPAGE_GUESS_X86_KERNELS)
-[[maybe_unused]] constexpr unsigned kAVX2 = 1u << 5;  // leaf 7, EBX
+// The AVX2 kernels are also built for the bit instructions that came with
+// it (BMI1 and BMI2: three-operand and-not, shifts by a register, trailing
+// zeros) and for POPCNT. Every processor with AVX2 has them, but a virtual
+// machine may hide any one, so each is asked for.
+[[maybe_unused]] constexpr unsigned kBMI1 = 1u << 3, kAVX2 = 1u << 5,
+                                    kBMI2 = 1u << 8;  // leaf 7, EBX
+[[maybe_unused]] constexpr unsigned kLeaf7 = kBMI1 | kAVX2 | kBMI2;
+[[maybe_unused]] constexpr unsigned kPOPCNT = 1u << 23;  // leaf 1, ECX
 
 // CPUID leaf 1 ECX: the processor has AVX and the system saves the vector
 // registers' upper halves (XGETBV bits 1 and 2) on a context switch.
@@ -50,25 +62,27 @@ namespace {
 // CPUID traps to the hypervisor, microseconds each. glibc has asked already
 // at start-up and keeps the answer; elsewhere three leaves are read.
 bool processorRunsAVX2() noexcept {
-#if defined(__AVX2__)
+#if defined(CODEPAGE_GUESS_ASSUMES_AVX2)
   return true;  // the whole build assumes it
 #elif defined(CODEPAGE_GUESS_GLIBC_CPU_FEATURES)
-  return CPU_FEATURE_ACTIVE(AVX2);
+  return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) && CPU_FEATURE_ACTIVE(BMI2) &&
+         CPU_FEATURE_ACTIVE(POPCNT);
 #elif defined(__GNUC__)
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (__get_cpuid_max(0, nullptr) < 7) return false;
   __cpuid(1, a, b, c, d);
-  if (!osSavesWideRegisters(c)) return false;
+  if (!osSavesWideRegisters(c) || (c & kPOPCNT) == 0) return false;
   __cpuid_count(7, 0, a, b, c, d);
-  return (b & kAVX2) != 0;
+  return (b & kLeaf7) == kLeaf7;
 #elif defined(_MSC_VER)
   int r[4] = {};
   __cpuid(r, 0);
   if (r[0] < 7) return false;
   __cpuid(r, 1);
-  if (!osSavesWideRegisters(static_cast<unsigned>(r[2]))) return false;
+  const auto ecx = static_cast<unsigned>(r[2]);
+  if (!osSavesWideRegisters(ecx) || (ecx & kPOPCNT) == 0) return false;
   __cpuidex(r, 7, 0);
-  return (static_cast<unsigned>(r[1]) & kAVX2) != 0;
+  return (static_cast<unsigned>(r[1]) & kLeaf7) == kLeaf7;
 #else
   return false;
 #endif

@@ -58,7 +58,7 @@ class BuildExtWithLibrary(build_ext):
             # multiply-add; only the C interface is visible.
             common = ["-std=c++17", "-O3", "-ffp-contract=off", "-fvisibility=hidden",
                       "-fvisibility-inlines-hidden"]
-            avx2 = ["-mavx2"]
+            avx2 = ["-mavx2", "-mbmi", "-mbmi2", "-mpopcnt"]
         macros = [("CODEPAGE_GUESS_X86_KERNELS", None)] if x86 else []
         include = [root, os.path.join(root, "include")]
         build_temp = os.path.join(self.build_temp, "library")
