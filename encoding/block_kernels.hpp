@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "encoding/ascii_run.hpp"
 #include "encoding/byte_load.hpp"
@@ -570,16 +571,16 @@ bool isErrorFreeSJIS(const std::uint8_t* data, std::uint32_t length) noexcept {
   });
 }
 
+// A copy where `kCopy`, else a reference to the original.
+template <bool kCopy, typename T>
+using CopyIf = std::conditional_t<kCopy, T, const T&>;
+
 // Which bytes the UTF-8 counter counts, past errors too. The counter consumes
 // a byte that breaks a sequence: a lead that cuts the sequence before it short
 // starts nothing. That is the whole difficulty, and it is settled in three
 // steps per block, each a method below: which leads are linked to the lead
 // before them, which leads start a sequence, and where a counted sequence
 // ends.
-// A copy where `kCopy`, else a reference to the original.
-template <bool kCopy, typename T>
-using template_copy = std::conditional_t<kCopy, T, const T&>;
-
 class UTF8Sequences {
  public:
   // The bytes that end a well-formed sequence, by its length: ends[n] for
@@ -599,9 +600,9 @@ class UTF8Sequences {
   template <bool kUpToFour>
   Ends find(const ByteClasses& classes) noexcept {
     // Up to four bytes, copies in which the compiler sees those masks as zero.
-    template_copy<kUpToFour, ByteClasses> c = classes;
-    template_copy<kUpToFour, LeadsBefore> leadsBefore = leadsBefore_;
-    template_copy<kUpToFour, Masks> before = before_;
+    CopyIf<kUpToFour, ByteClasses> c = classes;
+    CopyIf<kUpToFour, LeadsBefore> leadsBefore = leadsBefore_;
+    CopyIf<kUpToFour, Masks> before = before_;
     if constexpr (kUpToFour) {
       c.atLeastF8 = c.atLeastFC = c.atLeastFE = c.leadF8 = c.leadFC = 0;
       leadsBefore.atLeastF8 = leadsBefore.atLeastFC = leadsBefore.leadF8 = leadsBefore.leadFC = 0;
