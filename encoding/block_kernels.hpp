@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "encoding/ascii_run.hpp"
 #include "encoding/byte_load.hpp"
@@ -815,8 +816,9 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
   std::memset(&counts, 0, sizeof counts);
   MarkedHistogram histogram{};
   alignas(64) std::uint8_t window[2 * kBlock] = {};
-  std::uint8_t* const before = window;  // the block before, still to count
-  std::uint8_t* const bytes = window + kBlock;
+  // The two halves take turns: the block before, still to count, and this one.
+  std::uint8_t* before = window;
+  std::uint8_t* bytes = window + kBlock;
   bool waiting = false;  // a block before is in the window
   // The block before's masks: its bytes in UTF-8 sequences, its trails, its
   // high bytes and its errors (the last still to come, from this block).
@@ -855,10 +857,9 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
   // ASCII blocks' few steps so that those stay in the loop.
   const auto takeBlock = [&](const Block& block, Mask valid) {
     if (waiting) {
-      std::memcpy(before, bytes, kBlock);
+      std::swap(before, bytes);
     } else {
-      std::memset(before, 0, kBlock);  // ASCII: nothing here counts or reaches on
-      beforeUTF8 = beforeTrails = beforeHigh = beforeErrors = 0;
+      beforeUTF8 = beforeTrails = beforeHigh = beforeErrors = 0;  // ASCII: nothing reaches on
     }
     block.store(bytes);
     // The masks too come from the window, the copy the counts read, so that no
