@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
-#include <utility>
 
 #include "encoding/ascii_run.hpp"
 #include "encoding/byte_load.hpp"
@@ -857,7 +856,11 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
   // ASCII blocks' few steps so that those stay in the loop.
   const auto takeBlock = [&](const Block& block, Mask valid) {
     if (waiting) {
-      std::swap(before, bytes);
+      // By hand: std::swap would be instantiated here, out of line in a
+      // debug build, as a weak symbol the linker could keep for every caller.
+      std::uint8_t* const last = bytes;
+      bytes = before;
+      before = last;
     } else {
       beforeUTF8 = beforeTrails = beforeHigh = beforeErrors = 0;  // ASCII: nothing reaches on
     }
