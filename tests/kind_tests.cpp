@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -387,6 +388,61 @@ TEST(Describe, ReadsEscapeSequencesAsTheClassifierDoes) {
           expectSameDescription(Bytes(bytes.begin(), bytes.begin() + static_cast<long>(cut)),
                                 std::string("escape ") + (escape + 1) + " then " + after);
       }
+}
+
+// Text in ISO-2022-JP as it is written, with now and then a sequence that
+// breaks it: the one-shot call skips the runs between escapes and takes each
+// escape whole, which must give what a step per byte gives, wherever the
+// escapes, the pairs and the pieces' ends fall.
+Bytes drawnISO2022JP(std::mt19937& random, std::size_t length) {
+  const char* const pieces[] = {"\x1B$B",  "\x1B(B",  "\x1B(J", "\x1B(I", "\x1B$@", "\x1B&@",
+                                "\x1B$(D", "\x1B$(Q", "0!",     "%3",     "J8;z",   "~~",
+                                "\n",      " ",       "ab cd",  "0",      "\x1B$A", "\x1B("};
+  const std::size_t kWhole = 16;  // before these: escapes ISO-2022-JP has, and text
+  Bytes text;
+  while (text.size() < length) {
+    const std::size_t k = random() % 50 == 0 ? kWhole + random() % 2 : random() % kWhole;
+    // Pairs in runs, as a double-byte set's characters come.
+    const std::size_t repeat = k >= 8 && k <= 11 ? 1 + random() % 20 : 1;
+    for (std::size_t n = 0; n < repeat; ++n)
+      text = text + bytesOf(pieces[k]);
+  }
+  text.resize(length);
+  return text;
+}
+
+TEST(Describe, ReadsISO2022JPTextAsTheClassifierDoes) {
+  std::mt19937 random(31);
+  for (int round = 0; round < 3000; ++round) {
+    const Bytes text = drawnISO2022JP(random, random() % 400);
+    expectSameDescription(text, "ISO-2022-JP");
+  }
+}
+
+// The reading's whole state, taken in pieces of any size, against a step per
+// byte: while it is unbroken, everything it carries to the next piece.
+TEST(ISO2022JPReading, TakesPiecesAsBytes) {
+  std::mt19937 random(37);
+  int unbroken = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const Bytes text = drawnISO2022JP(random, random() % 600);
+    my::Classifier::ISO2022JP pieces, bytes;
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t size = std::min<std::size_t>(text.size() - at, 1 + random() % 200);
+      pieces.read(text.data() + at, static_cast<std::uint32_t>(size));
+      at += size;
+    }
+    for (const std::uint8_t b : text)
+      bytes.step(b);
+    ASSERT_EQ(pieces.broken, bytes.broken) << round;
+    if (bytes.broken) continue;
+    ++unbroken;
+    ASSERT_EQ(pieces.switched, bytes.switched) << round;
+    ASSERT_EQ(pieces.doubleByte, bytes.doubleByte) << round;
+    ASSERT_EQ(pieces.halfPair, bytes.halfPair) << round;
+    ASSERT_EQ(pieces.escape, bytes.escape) << round;
+  }
+  EXPECT_GT(unbroken, 300);  // the draw must not break almost every text
 }
 
 std::vector<Bytes> linesOf(const Bytes& text) {
