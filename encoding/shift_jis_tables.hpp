@@ -28,8 +28,13 @@ struct ShiftJISTables {
   // Where the characters a byte starts are in `characters`: a byte alone at
   // itself, a lead's at 256 + 188 * its row, by the trail's column.
   std::uint16_t start[256];
-  // ASCII and half-width katakana (NUL one byte long), then the pairs.
-  PackedUTF8 characters[256 + 60 * 188];
+  // ASCII and half-width katakana (NUL one byte long), then the pairs, then
+  // rows of no character. A lookup reads a pair's bytes again after their
+  // classes were taken, and another program may have rewritten them since:
+  // whatever they have become, the index stays in here (a column up to
+  // kNoRow; in the vector kernels, which take the row from the lead's value,
+  // up to row 62).
+  PackedUTF8 characters[256 + 64 * 188];
 
   PackedUTF8 pair(std::uint8_t lead, std::uint8_t trail) const noexcept {
     return characters[start[lead] + column[trail]];

@@ -18,17 +18,19 @@ namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): see block_kernel
 // `in` holds a lead and a trail `pairs` times (0 to 8), then anything; `index`
 // gets, for each pair, 256 + 188 * row + column, the rows counted from 81 and,
 // from the 31st on, from E0, the columns from 40 and, past 7F, from 41; and 0
-// for the rest; four to a word, from the lowest bits.
+// for the rest; four to a word, from the lowest bits. The subtractions stop
+// at 0, so that bytes that are no lead or trail (rewritten since their
+// classes were read) still give an entry of the table.
 inline __m128i shiftJISPairIndexes(const std::uint8_t* in, unsigned pairs) noexcept {
   static const std::uint16_t kLanes[16] = {
       0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0};
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
   const __m128i lead = _mm_and_si128(v, _mm_set1_epi16(0xFF));
   const __m128i trail = _mm_srli_epi16(v, 8);
-  const __m128i row = _mm_sub_epi16(
-      _mm_sub_epi16(lead, _mm_set1_epi16(0x81)),
+  const __m128i row = _mm_subs_epu16(
+      _mm_subs_epu16(lead, _mm_set1_epi16(0x81)),
       _mm_and_si128(_mm_cmpgt_epi16(lead, _mm_set1_epi16(0x9F)), _mm_set1_epi16(0x40)));
-  const __m128i column = _mm_add_epi16(_mm_sub_epi16(trail, _mm_set1_epi16(0x40)),
+  const __m128i column = _mm_add_epi16(_mm_subs_epu16(trail, _mm_set1_epi16(0x40)),
                                        _mm_cmpgt_epi16(trail, _mm_set1_epi16(0x7F)));
   const __m128i at = _mm_add_epi16(_mm_mullo_epi16(row, _mm_set1_epi16(188)),
                                    _mm_add_epi16(column, _mm_set1_epi16(256)));
@@ -46,10 +48,10 @@ inline __m256i shiftJISPairIndexes16(const std::uint8_t* in, unsigned pairs) noe
   const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
   const __m256i lead = _mm256_and_si256(v, _mm256_set1_epi16(0xFF));
   const __m256i trail = _mm256_srli_epi16(v, 8);
-  const __m256i row = _mm256_sub_epi16(
-      _mm256_sub_epi16(lead, _mm256_set1_epi16(0x81)),
+  const __m256i row = _mm256_subs_epu16(
+      _mm256_subs_epu16(lead, _mm256_set1_epi16(0x81)),
       _mm256_and_si256(_mm256_cmpgt_epi16(lead, _mm256_set1_epi16(0x9F)), _mm256_set1_epi16(0x40)));
-  const __m256i column = _mm256_add_epi16(_mm256_sub_epi16(trail, _mm256_set1_epi16(0x40)),
+  const __m256i column = _mm256_add_epi16(_mm256_subs_epu16(trail, _mm256_set1_epi16(0x40)),
                                           _mm256_cmpgt_epi16(trail, _mm256_set1_epi16(0x7F)));
   const __m256i at = _mm256_add_epi16(_mm256_mullo_epi16(row, _mm256_set1_epi16(188)),
                                       _mm256_add_epi16(column, _mm256_set1_epi16(256)));
