@@ -335,14 +335,49 @@ TEST_P(KernelsMatchCounters, OnRandomBiasedAndDamagedInput) {
 }
 
 #if defined(__linux__)
-// A child process that writes into shared memory until killed, and dies with
-// the test if that dies first, instead of spinning on.
-pid_t forkedWriter() {
-  const pid_t parent = ::getpid();
-  const pid_t child = ::fork();
-  if (child == 0 && (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)) ::_exit(0);
-  return child;
-}
+// Shared memory that a child process rewrites over and over, as another
+// program may rewrite a mapped file while it is read. The writer is killed
+// and reaped, and the memory unmapped, when this goes; it dies with the test
+// too, if that dies first, instead of spinning on.
+class RewrittenMemory {
+ public:
+  explicit RewrittenMemory(std::uint32_t size) : size_(size) {
+    void* shared = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared != MAP_FAILED) bytes_ = static_cast<std::uint8_t*>(shared);
+  }
+  RewrittenMemory(const RewrittenMemory&) = delete;
+  RewrittenMemory& operator=(const RewrittenMemory&) = delete;
+  ~RewrittenMemory() {
+    if (writer_ > 0) {
+      ::kill(writer_, SIGKILL);
+      ::waitpid(writer_, nullptr, 0);
+    }
+    if (bytes_ != nullptr) ::munmap(bytes_, size_);
+  }
+
+  std::uint8_t* bytes() const noexcept { return bytes_; }
+
+  // Starts the writer, which calls `write(bytes, round)` for round 0, 1, 2
+  // and on until killed; false if it could not be started.
+  template <typename Write>
+  bool startWriter(Write write) {
+    if (bytes_ == nullptr) return false;
+    const pid_t parent = ::getpid();
+    writer_ = ::fork();
+    if (writer_ == 0) {
+      if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(0);
+      auto* volatile target = static_cast<volatile std::uint8_t*>(bytes_);
+      for (std::uint32_t round = 0;; ++round)
+        write(target, round);
+    }
+    return writer_ > 0;
+  }
+
+ private:
+  std::uint8_t* bytes_ = nullptr;
+  std::uint32_t size_;
+  pid_t writer_ = -1;
+};
 
 // Another program may rewrite a mapped file in place while it is read. Each
 // pass must then still count some content the bytes had: one that reads a
@@ -351,25 +386,18 @@ pid_t forkedWriter() {
 // counts (A1), takes for errors (A0, FF) and passes over (41).
 TEST_P(KernelsMatchCounters, CountWhatTheBytesHeldWhileAnotherProcessRewritesThem) {
   constexpr std::uint32_t kSize = 1 << 16;
-  void* shared = ::mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(shared, MAP_FAILED);
-  auto* bytes = static_cast<std::uint8_t*>(shared);
-  std::memset(bytes, 0xA0, kSize);
-  const pid_t writer = forkedWriter();
-  ASSERT_GE(writer, 0);
-  if (writer == 0) {
-    auto* volatile target = static_cast<volatile std::uint8_t*>(shared);
+  RewrittenMemory memory(kSize);
+  ASSERT_NE(memory.bytes(), nullptr);
+  std::memset(memory.bytes(), 0xA0, kSize);
+  ASSERT_TRUE(memory.startWriter([](volatile std::uint8_t* target, std::uint32_t round) {
     const std::uint8_t values[] = {0xA0, 0x41, 0xFF, 0xA1};
-    for (std::uint32_t round = 0;; ++round) {
-      const std::uint8_t value = values[round % 4];
-      for (std::uint32_t i = 0; i < kSize; ++i)
-        target[i] = value;
-    }
-  }
+    for (std::uint32_t i = 0; i < kSize; ++i)
+      target[i] = values[round % 4];
+  }));
   my::CharacterCounts counts;
   std::string wrong;
   for (int round = 0; round < 3000 && wrong.empty(); ++round) {
-    GetParam()->countCharacters(bytes, kSize, counts);
+    GetParam()->countCharacters(memory.bytes(), kSize, counts);
     std::uint64_t utf8Total = 0, sjisTotal = 0;
     for (int b = 0; b < 256; ++b) {
       utf8Total += counts.utf8[b];
@@ -381,9 +409,6 @@ TEST_P(KernelsMatchCounters, CountWhatTheBytesHeldWhileAnotherProcessRewritesThe
       wrong =
           "more counted than read: " + std::to_string(utf8Total) + ", " + std::to_string(sjisTotal);
   }
-  ::kill(writer, SIGKILL);
-  ::waitpid(writer, nullptr, 0);
-  ::munmap(shared, kSize);
   EXPECT_EQ(wrong, "");
 }
 
@@ -397,39 +422,30 @@ TEST_P(KernelsMatchCounters, CountWhatTheBytesHeldWhileAnotherProcessRewritesThe
 TEST_P(KernelsMatchCounters, DecodeWithinTheTablesWhileAnotherProcessRewritesTheBytes) {
   if (GetParam()->decodeShiftJIS == nullptr) GTEST_SKIP() << "no block decoder in this build";
   constexpr std::uint32_t kSize = 1 << 16;
-  void* shared = ::mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(shared, MAP_FAILED);
-  auto* bytes = static_cast<std::uint8_t*>(shared);
+  RewrittenMemory memory(kSize);
+  ASSERT_NE(memory.bytes(), nullptr);
   for (std::uint32_t i = 0; i < kSize; i += 2) {
-    bytes[i] = 0x88;
-    bytes[i + 1] = 0x9F;
+    memory.bytes()[i] = 0x88;
+    memory.bytes()[i + 1] = 0x9F;
   }
-  const pid_t writer = forkedWriter();
-  ASSERT_GE(writer, 0);
-  if (writer == 0) {
-    auto* volatile target = static_cast<volatile std::uint8_t*>(shared);
+  ASSERT_TRUE(memory.startWriter([](volatile std::uint8_t* target, std::uint32_t round) {
     const std::uint8_t values[][2] = {{0x00, 0x00}, {0x88, 0x9F}, {0xFF, 0x7F}, {0xFC, 0x4B}};
-    for (std::uint32_t round = 0;; ++round) {
-      const std::uint8_t* pair = values[round % 4];
-      for (std::uint32_t i = 0; i < kSize; i += 2) {
-        target[i] = pair[0];
-        target[i + 1] = pair[1];
-      }
+    const std::uint8_t* pair = values[round % 4];
+    for (std::uint32_t i = 0; i < kSize; i += 2) {
+      target[i] = pair[0];
+      target[i + 1] = pair[1];
     }
-  }
+  }));
   const my::ShiftJISTables& tables = my::shiftJISTables();
   std::vector<std::uint8_t> out(3 * kSize + 256);
   std::string wrong;
   for (int round = 0; round < 3000 && wrong.empty(); ++round) {
     std::size_t written = 0;
-    const std::size_t read = GetParam()->decodeShiftJIS(tables, bytes, kSize, out.data(),
+    const std::size_t read = GetParam()->decodeShiftJIS(tables, memory.bytes(), kSize, out.data(),
                                                         out.size(), round % 2 == 0, written);
     if (read > kSize || written > out.size() || written > 3 * read)
       wrong = "read " + std::to_string(read) + ", wrote " + std::to_string(written);
   }
-  ::kill(writer, SIGKILL);
-  ::waitpid(writer, nullptr, 0);
-  ::munmap(shared, kSize);
   EXPECT_EQ(wrong, "");
 }
 #endif
