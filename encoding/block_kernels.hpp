@@ -1011,7 +1011,10 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
     // a byte alone that is 80, A0 or FD-FF.
     Mask broken =
         ((pairs.trails & c.notTrail) >> 1) | (~pairs.leads & ~pairs.trails & c.errorAlone);
-    if ((pairs.leads >> 63) != 0 && t.column[bytes[kBlock]] == kNoRow) broken |= Mask{1} << 63;
+    // A lead at the block's end is broken when the next byte is no trail. That
+    // byte is looked up whatever the block ends with: in text, whether a block
+    // ends on a lead is as good as random, and a branch on it guessed wrong.
+    broken |= pairs.leads & Mask{t.column[bytes[kBlock]] == kNoRow} << 63;
     const unsigned end = broken == 0 ? kBlock : lowestSetBit(broken);
     const Mask beforeEnd = end == kBlock ? ~Mask{0} : (Mask{1} << end) - 1;
     const Mask leads = pairs.leads & beforeEnd;
