@@ -34,9 +34,12 @@ inline unsigned lowestSetBit(std::uint64_t mask) noexcept {
 #endif
 }
 
-// Number of bits set.
+// Number of bits set. An x86 processor may lack the instruction, and then
+// the compilers' builtin is a call into their runtime library, slower than
+// these few steps in line.
 inline unsigned bitCount(std::uint64_t mask) noexcept {
-#if defined(__GNUC__) || defined(__clang__)
+#if (defined(__GNUC__) || defined(__clang__)) && \
+    (defined(__POPCNT__) || !(defined(__x86_64__) || defined(__i386__)))
   return static_cast<unsigned>(__builtin_popcountll(mask));
 #else
   mask -= (mask >> 1) & 0x5555555555555555ull;
