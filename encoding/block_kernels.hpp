@@ -846,18 +846,21 @@ void countCharacters(const std::uint8_t* data, std::uint32_t length,
     // registers and takes them out one by one is twice as slow.
     __asm__ volatile("" : : "r"(index) : "memory");
 #endif
-    // Four indexes to a load, taken apart by shifts: each count is a load and
-    // a store, and a load per index as well would leave the loads the limit.
-    // The tables take the lanes in any order (the high end first on a
-    // big-endian machine); markedIndexes() keeps each eight bytes' together
-    // and in order, so that two bytes in a row share a copy (MarkedHistogram).
+    // Each count is a load and a store. Of every four indexes, the outer two
+    // come from one 64-bit load (its low lane and, by a shift, its high one)
+    // and the middle two are loaded on their own: with a load per index the
+    // loads were the limit, and taking all four out of the word by shifts
+    // took arithmetic that the masks above need more. The tables take the
+    // lanes in any order (the high end first on a big-endian machine);
+    // markedIndexes() keeps each eight bytes' together and in order, so that
+    // two bytes in a row share a copy (MarkedHistogram).
     for (std::uint32_t k = 0; k < kBlock; k += 8) {
       std::uint64_t words[2];
       std::memcpy(words, index + k, sizeof words);
       for (unsigned w = 0; w < 2; ++w) {
         ++histogram.tables[2 * w][words[w] & 0xFFFF];
-        ++histogram.tables[2 * w][(words[w] >> 16) & 0xFFFF];
-        ++histogram.tables[2 * w + 1][(words[w] >> 32) & 0xFFFF];
+        ++histogram.tables[2 * w][index[k + 4 * w + 1]];
+        ++histogram.tables[2 * w + 1][index[k + 4 * w + 2]];
         ++histogram.tables[2 * w + 1][words[w] >> 48];
       }
     }
