@@ -738,7 +738,7 @@ class UTF8Sequences {
 // copies, so that equal bytes close together do not wait on each other: two
 // bytes in a row go to one, the next two to the next. A lead that comes every
 // other byte (hiragana's 82, in Japanese text) then meets itself in a copy
-// once in eight bytes, where a copy per position modulo 4 met it once in four.
+// once in eight bytes, not once in four as with a copy per position modulo 4.
 struct MarkedHistogram {
   static constexpr unsigned kUTF8 = 256, kTrail = 512, kError = 512;
   std::uint32_t tables[4][1024];
