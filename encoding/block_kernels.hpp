@@ -1022,9 +1022,11 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
     Mask broken =
         ((pairs.trails & c.notTrail) >> 1) | (~pairs.leads & ~pairs.trails & c.errorAlone);
     // A lead at the block's end is broken when the next byte is no trail. That
-    // byte is looked up whatever the block ends with: in text, whether a block
-    // ends on a lead is as good as random, and a branch on it guessed wrong.
-    broken |= pairs.leads & Mask{t.column[bytes[kBlock]] == kNoRow} << 63;
+    // byte is looked up in every block with a lead, whatever the block ends
+    // with: in text, whether a block ends on a lead is as good as random, and a
+    // branch on it guessed wrong. A block with none (half-width katakana among
+    // ASCII) does not wait for the lookup.
+    if (pairs.leads != 0) broken |= pairs.leads & Mask{t.column[bytes[kBlock]] == kNoRow} << 63;
     const unsigned end = broken == 0 ? kBlock : lowestSetBit(broken);
     const Mask beforeEnd = end == kBlock ? ~Mask{0} : (Mask{1} << end) - 1;
     const Mask leads = pairs.leads & beforeEnd;
