@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/counting.hpp"
 #include "bench_inputs.hpp"
@@ -15,6 +16,7 @@
 #include "encoding/conjecture.hpp"
 #include "encoding/kernels.hpp"
 #include "encoding/kinds.hpp"
+#include "encoding/shift_jis_tables.hpp"
 #include "load_bench.hpp"
 
 // Throughput on 1 MiB inputs of each counter, each kernel of every instruction
@@ -102,6 +104,22 @@ void countCharacters(benchmark::State& state, const my::Kernels* kernels,
   setThroughput(state, *bytes);
 }
 
+// An instruction set's Shift_JIS blocks on the whole input (the decoders'
+// careful path, which takes the last bytes, left out): what each kernel set's
+// decoder runs at where no byte is broken.
+void decodeShiftJIS(benchmark::State& state, const my::Kernels* kernels,
+                    const bench::Bytes* bytes) {
+  std::vector<std::uint8_t> out(3 * bytes->size() + 256);
+  for (auto _ : state) {
+    std::size_t written = 0;
+    benchmark::DoNotOptimize(kernels->decodeShiftJIS(my::shiftJISTables(), bytes->data(),
+                                                     bytes->size(), out.data(), out.size(), false,
+                                                     written));
+    benchmark::DoNotOptimize(out.data());
+  }
+  setThroughput(state, *bytes);
+}
+
 // The library's one-shot call on the first 4 KiB, as an editor would make it
 // for a small file: what a process start per file is weighed against.
 void libraryCall(benchmark::State& state, const bench::Bytes* bytes) {
@@ -168,6 +186,9 @@ void registerAll() {
                                    kernel<my::ShiftJISLines>, kernels->checkShiftJISLines, data);
       benchmark::RegisterBenchmark(("check_euc_jp" + isa + suffix).c_str(), kernel<my::EUCJPCheck>,
                                    kernels->checkEUCJP, data);
+      if (input == "japanese_sjis")
+        benchmark::RegisterBenchmark(("decode_shift_jis" + isa + suffix).c_str(), decodeShiftJIS,
+                                     kernels, data);
     }
   }
 }

@@ -80,8 +80,8 @@ struct AVX2 {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
   }
 
-  static void pairIndexes(const std::uint8_t* in, unsigned pairs, std::uint64_t index[2]) noexcept {
-    shiftJISPairIndexes(in, pairs, index);
+  static void pairIndexes(const std::uint8_t* in, unsigned, std::uint64_t index[2]) noexcept {
+    shiftJISPairIndexes(in, index);
   }
 
   // A block of nothing but ASCII and half-width katakana to UTF-8 at `out`,
@@ -155,7 +155,7 @@ struct AVX2 {
   static unsigned threeBytePairs(const PackedUTF8* characters, const std::uint8_t* in,
                                  unsigned pairs, std::uint8_t* out, PackedUTF8 refused) noexcept {
     alignas(32) std::uint16_t at[16];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at), shiftJISPairIndexes16(in, pairs));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), shiftJISPairIndexes16(in));
     const auto four = [&](unsigned from) {
       __m128i v = _mm_cvtsi32_si128(static_cast<int>(characters[at[from]]));
       v = _mm_insert_epi32(v, static_cast<int>(characters[at[from + 1]]), 1);

@@ -66,8 +66,8 @@ struct SSE2 {
       _mm_store_si128(reinterpret_cast<__m128i*>(index + at + 8), _mm_unpackhi_epi8(v, m));
     }
   }
-  static void pairIndexes(const std::uint8_t* in, unsigned pairs, std::uint64_t index[2]) noexcept {
-    shiftJISPairIndexes(in, pairs, index);
+  static void pairIndexes(const std::uint8_t* in, unsigned, std::uint64_t index[2]) noexcept {
+    shiftJISPairIndexes(in, index);
   }
 };
 
