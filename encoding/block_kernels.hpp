@@ -957,15 +957,17 @@ inline void pairIndexesFromTables(const ShiftJISTables& t, const std::uint8_t* i
 }
 
 // Up to Block::kPairsPerLookup pairs (eight here) at `in` (a lead and a
-// valid trail each) to UTF-8 at `out`,
+// valid trail each; an instruction set that looks them up itself takes where
+// their characters are from `at`) to UTF-8 at `out`,
 // as long as each character is three bytes of it and not `refused`: returns
 // how many, having written 3 bytes for each and more past them. Where the
 // characters are is known before any is looked up, so the lookups go on at
 // once, and eight are made whatever the count, so no branch waits on it.
 template <typename Block>
-unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
-                        std::uint8_t* out, PackedUTF8 refused) noexcept {
-  if constexpr (Block::kLooksUpPairs) return Block::lookUpPairs(t, in, pairs, out, refused);
+unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in,
+                        [[maybe_unused]] const std::uint16_t* at, unsigned pairs, std::uint8_t* out,
+                        PackedUTF8 refused) noexcept {
+  if constexpr (Block::kLooksUpPairs) return Block::lookUpPairs(t, at, pairs, out, refused);
   std::uint64_t index[2];
   Block::pairIndexes(t, in, pairs, index);
   const PackedUTF8 checked = 0x7F000000u | refused;
@@ -1005,6 +1007,7 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
   std::size_t s = 0, d = 0;
   SJISPairing pairing;
   const auto constants = Block::sjisConstants();
+  BlockPairIndexes indexes;
   while (size - s >= kInputNeeded && room - d >= kRoomNeeded) {
     const std::uint8_t* const bytes = data + s;
     const Block block(bytes);
@@ -1070,6 +1073,7 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
       s += kBlock;
       continue;
     }
+    if constexpr (Block::kLooksUpPairs) Block::blockPairIndexes(bytes, indexes);
     // The trail of a lead that ended the block before was decoded with it.
     std::size_t i = pairs.trails & 1;
     while (i < end) {
@@ -1108,7 +1112,8 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
         // Where the next character is comes from the lead bits, not from the
         // lookups, so it never waits for them: the branch is taken on trust
         // and checked when they arrive.
-        const unsigned done = threeBytePairs<Block>(t, bytes + i, n, out + d, refused);
+        const unsigned done =
+            threeBytePairs<Block>(t, bytes + i, indexes.at[i % 2] + i / 2, n, out + d, refused);
         if (done == n) {
           i += 2 * n;
           d += 3 * n;

@@ -41,6 +41,15 @@ struct ShiftJISTables {
   }
 };
 
+// Where the characters of a 64-byte block's pairs are in `characters`, for a
+// lead at every byte: at[k % 2][k / 2] for a lead at byte k (its trail the
+// byte after, the next block's first for byte 63). The sixteen entries past
+// each row's 32 stay 0, so that sixteen lookups from any lead stay in the
+// table.
+struct BlockPairIndexes {
+  alignas(32) std::uint16_t at[2][48] = {};
+};
+
 // Built on first use from the generated table.
 const ShiftJISTables& shiftJISTables() noexcept;
 

@@ -313,13 +313,16 @@ class VectorBlock {
   }
   static constexpr unsigned kPairsPerLookup = pairsPerLookup<V>();
 
-  static unsigned lookUpPairs(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
+  static unsigned lookUpPairs(const ShiftJISTables& t, const std::uint16_t* at, unsigned pairs,
                               std::uint8_t* out, PackedUTF8 refused) noexcept {
     if constexpr (kLooksUpPairs) {
-      return V::threeBytePairs(t.characters, in, pairs, out, refused);
+      return V::threeBytePairs(t.characters, at, pairs, out, refused);
     } else {
       return 0;
     }
+  }
+  static void blockPairIndexes(const std::uint8_t* bytes, BlockPairIndexes& indexes) noexcept {
+    if constexpr (kLooksUpPairs) V::blockPairIndexes(bytes, indexes);
   }
 
   // A block of ASCII and half-width katakana alone to UTF-8, where the
