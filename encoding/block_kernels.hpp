@@ -1113,7 +1113,7 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
         // lookups, so it never waits for them: the branch is taken on trust
         // and checked when they arrive.
         const unsigned done =
-            threeBytePairs<Block>(t, bytes + i, indexes.at[i % 2] + i / 2, n, out + d, refused);
+            threeBytePairs<Block>(t, bytes + i, indexes.at + i, n, out + d, refused);
         if (done == n) {
           i += 2 * n;
           d += 3 * n;

@@ -148,31 +148,29 @@ struct AVX2 {
   }
 
   // Where every pair of a block would have its character, worked out once
-  // for the block: sixteen lanes at a time, at each of the two alignments.
-  // The lookups below then load their indexes rather than work out their
-  // own and take them out of a vector one by one; on prose, a block's three
-  // runs of pairs or so repay the four vectors.
+  // for the block, sixteen leads at a time. The lookups below then load
+  // their indexes rather than work out their own and take them out of a
+  // vector one by one; on prose, a block's three runs of pairs or so repay
+  // the four vectors.
   static void blockPairIndexes(const std::uint8_t* bytes, BlockPairIndexes& indexes) noexcept {
-    for (unsigned odd = 0; odd < 2; ++odd) {
-      for (unsigned half = 0; half < 2; ++half)
-        _mm256_store_si256(reinterpret_cast<__m256i*>(indexes.at[odd] + 16 * half),
-                           shiftJISPairIndexes16(bytes + odd + 32 * half));
-    }
+    for (unsigned k = 0; k < kBlock; k += 16)
+      _mm256_store_si256(reinterpret_cast<__m256i*>(indexes.at + k),
+                         shiftJISPairIndexesAtEveryByte(bytes + k));
   }
 
   // threeBytePairs() of block_kernels.hpp, sixteen pairs at a time, where
-  // they are in `at` (from blockPairIndexes). The characters are loaded one
-  // by one and put into lanes: that takes half the time of the gather
-  // instruction on processors where it is microcoded (AMD's), and no more on
-  // the others.
+  // their characters are every other entry of `at` (blockPairIndexes', from
+  // the first pair's lead on). The characters are loaded one by one and put
+  // into lanes: that takes half the time of the gather instruction on
+  // processors where it is microcoded (AMD's), and no more on the others.
   static constexpr unsigned kPairsPerLookup = 16;
   static unsigned threeBytePairs(const PackedUTF8* characters, const std::uint16_t* at,
                                  unsigned pairs, std::uint8_t* out, PackedUTF8 refused) noexcept {
     const auto four = [&](unsigned from) {
-      __m128i v = _mm_cvtsi32_si128(static_cast<int>(characters[at[from]]));
-      v = _mm_insert_epi32(v, static_cast<int>(characters[at[from + 1]]), 1);
-      v = _mm_insert_epi32(v, static_cast<int>(characters[at[from + 2]]), 2);
-      return _mm_insert_epi32(v, static_cast<int>(characters[at[from + 3]]), 3);
+      __m128i v = _mm_cvtsi32_si128(static_cast<int>(characters[at[2 * from]]));
+      v = _mm_insert_epi32(v, static_cast<int>(characters[at[2 * from + 2]]), 1);
+      v = _mm_insert_epi32(v, static_cast<int>(characters[at[2 * from + 4]]), 2);
+      return _mm_insert_epi32(v, static_cast<int>(characters[at[2 * from + 6]]), 3);
     };
     const __m256i low = _mm256_set_m128i(four(4), four(0));
     // A short run, between other characters, takes half the loads.

@@ -46,11 +46,12 @@ inline __m128i shiftJISPairIndexes(const std::uint8_t* in) noexcept {
 }
 
 #if defined(__AVX2__)
-// The same for sixteen pairs, in a file built for AVX2.
-inline __m256i shiftJISPairIndexes16(const std::uint8_t* in) noexcept {
-  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-  const __m256i lead = _mm256_and_si256(v, _mm256_set1_epi16(0xFF));
-  const __m256i trail = _mm256_srli_epi16(v, 8);
+// The same for the sixteen bytes at `in` as leads, each with the byte after
+// it as its trail, in a file built for AVX2.
+inline __m256i shiftJISPairIndexesAtEveryByte(const std::uint8_t* in) noexcept {
+  const __m256i lead = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
+  const __m256i trail =
+      _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 1)));
   const __m256i row = _mm256_subs_epu16(
       _mm256_subs_epu16(lead, _mm256_set1_epi16(0x81)),
       _mm256_and_si256(_mm256_cmpgt_epi16(lead, _mm256_set1_epi16(0x9F)), _mm256_set1_epi16(0x40)));
