@@ -967,17 +967,20 @@ template <typename Block>
 unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in,
                         [[maybe_unused]] const std::uint16_t* at, unsigned pairs, std::uint8_t* out,
                         PackedUTF8 refused) noexcept {
-  if constexpr (Block::kLooksUpPairs) return Block::lookUpPairs(t, at, pairs, out, refused);
-  std::uint64_t index[2];
-  Block::pairIndexes(t, in, pairs, index);
-  const PackedUTF8 checked = 0x7F000000u | refused;
-  unsigned wrong = 0;
-  for (unsigned k = 0; k < 8; ++k) {
-    const PackedUTF8 p = t.characters[(index[k / 4] >> (16 * (k % 4))) & 0xFFFF];
-    storeLittleEndian32(out + 3 * k, p);
-    wrong |= static_cast<unsigned>((p & checked) != 0x03000000u) << k;
+  if constexpr (Block::kLooksUpPairs) {
+    return Block::lookUpPairs(t, at, pairs, out, refused);
+  } else {
+    std::uint64_t index[2];
+    Block::pairIndexes(t, in, pairs, index);
+    const PackedUTF8 checked = 0x7F000000u | refused;
+    unsigned wrong = 0;
+    for (unsigned k = 0; k < 8; ++k) {
+      const PackedUTF8 p = t.characters[(index[k / 4] >> (16 * (k % 4))) & 0xFFFF];
+      storeLittleEndian32(out + 3 * k, p);
+      wrong |= static_cast<unsigned>((p & checked) != 0x03000000u) << k;
+    }
+    return lowestSetBit(wrong | (1u << pairs));
   }
-  return lowestSetBit(wrong | (1u << pairs));
 }
 
 // Shift_JIS to UTF-8 a block at a time. The blocks follow one another as

@@ -80,10 +80,6 @@ struct AVX2 {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
   }
 
-  static void pairIndexes(const std::uint8_t* in, unsigned, std::uint64_t index[2]) noexcept {
-    shiftJISPairIndexes(in, index);
-  }
-
   // A block of nothing but ASCII and half-width katakana to UTF-8 at `out`,
   // four bytes at a time with no branch; returns the bytes written, having
   // stored up to 16 more.

@@ -1,8 +1,9 @@
 #pragma once
 
-// Where eight Shift_JIS pairs' characters are in ShiftJISTables::characters,
-// computed in lanes of 16 bits. Included by each x86 kernel file, so that each
-// compiles it for its own instruction set.
+// Where Shift_JIS pairs' characters are in ShiftJISTables::characters,
+// computed in lanes of 16 bits: eight pairs in a row, or (AVX2) a lead at each
+// of sixteen bytes. Included by each x86 kernel file, so that each compiles it
+// for its own instruction set.
 
 #include <emmintrin.h>
 #if defined(__AVX2__)
