@@ -958,11 +958,13 @@ inline void pairIndexesFromTables(const ShiftJISTables& t, const std::uint8_t* i
 
 // Up to Block::kPairsPerLookup pairs (eight here) at `in` (a lead and a
 // valid trail each; an instruction set that looks them up itself takes where
-// their characters are from `at`) to UTF-8 at `out`,
-// as long as each character is three bytes of it and not `refused`: returns
-// how many, having written 3 bytes for each and more past them. Where the
-// characters are is known before any is looked up, so the lookups go on at
-// once, and eight are made whatever the count, so no branch waits on it.
+// their characters are from `at`) to UTF-8 at `out`, 3 bytes for each and
+// more past them: returns a bit for each pair whose character is not three
+// bytes of UTF-8 or is `refused`, the first pair's the lowest (the bits from
+// `pairs` on mean nothing). The caller takes the pairs before the first such
+// one. Where the characters are is known before any is looked up, so the
+// lookups go on at once, and eight are made whatever the count, so no branch
+// waits on it.
 template <typename Block>
 unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in,
                         [[maybe_unused]] const std::uint16_t* at, unsigned pairs, std::uint8_t* out,
@@ -979,7 +981,7 @@ unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in,
       storeLittleEndian32(out + 3 * k, p);
       wrong |= static_cast<unsigned>((p & checked) != 0x03000000u) << k;
     }
-    return lowestSetBit(wrong | (1u << pairs));
+    return wrong;
   }
 }
 
@@ -1115,13 +1117,15 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
         // Where the next character is comes from the lead bits, not from the
         // lookups, so it never waits for them: the branch is taken on trust
         // and checked when they arrive.
-        const unsigned done =
-            threeBytePairs<Block>(t, bytes + i, indexes.at + i, n, out + d, refused);
-        if (done == n) {
+        const unsigned wrong =
+            threeBytePairs<Block>(t, bytes + i, indexes.at + i, n, out + d, refused) &
+            ((1u << n) - 1);
+        if (wrong == 0) {
           i += 2 * n;
           d += 3 * n;
           continue;
         }
+        const unsigned done = lowestSetBit(wrong);
         i += 2 * done;
         d += 3 * done;
       }

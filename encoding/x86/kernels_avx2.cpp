@@ -190,8 +190,7 @@ struct AVX2 {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_castsi256_si128(second));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 36), _mm256_extracti128_si256(second, 1));
     }
-    const unsigned wrong = ~(right(low) | right(high) << 8) & 0xFFFFu;
-    return lowestSetBit(wrong | (1u << pairs));
+    return ~(right(low) | right(high) << 8);
   }
 };
 
