@@ -23,6 +23,9 @@
 #include "encoding/kinds.hpp"
 #include "encoding/lines.hpp"
 #include "encoding/shift_jis_tables.hpp"
+#if defined(__BMI__)
+#include <immintrin.h>
+#endif
 
 namespace my {
 inline namespace codepage_guess {
@@ -32,6 +35,16 @@ using Mask = std::uint64_t;  // bit i stands for byte i of a block
 
 constexpr std::uint32_t kBlock = 64;
 constexpr Mask kEvenBits = 0x5555555555555555ull;
+
+// The index of the lowest set bit, or 64 for none: one instruction where
+// the file is built for processors with BMI (AVX2's).
+inline unsigned lowestSetBitOr64(Mask mask) noexcept {
+#if defined(__BMI__)
+  return static_cast<unsigned>(_tzcnt_u64(mask));
+#else
+  return mask == 0 ? 64 : lowestSetBit(mask);
+#endif
+}
 
 // bit[k] holds bit k of each of the 64 bytes.
 struct BytePlanes {
@@ -1007,7 +1020,8 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
   constexpr std::size_t kInputNeeded = kBlock + 32, kRoomNeeded = 3 * (kBlock + 1) + 32;
   // A run of pairs, as lead bits two apart: as many as one lookup takes.
   constexpr unsigned kPairs = Block::kPairsPerLookup;
-  constexpr auto kLeadBits = static_cast<std::uint32_t>(0x5555555555555555ull >> (64 - 2 * kPairs));
+  constexpr Mask kLeadBits = 0x5555555555555555ull >> (64 - 2 * kPairs);
+  constexpr Mask kPairsEnd = 2 * kPairs < 64 ? Mask{1} << (2 * kPairs % 64) : 0;  // as no lead
   const PackedUTF8 refused = roundTrip ? kEncodedElsewhere : 0;
   std::size_t s = 0, d = 0;
   SJISPairing pairing;
@@ -1109,26 +1123,24 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
         d += 3 * n;
         continue;
       }
-      // The pairs in a row from here, up to eight: leads two bytes apart.
-      const auto run = static_cast<std::uint32_t>(leads >> i) & kLeadBits;
-      const unsigned n =
-          lowestSetBit(std::uint64_t{~run & kLeadBits} | std::uint64_t{1} << 2 * kPairs) / 2;
-      if (n != 0) {
-        // Where the next character is comes from the lead bits, not from the
-        // lookups, so it never waits for them: the branch is taken on trust
-        // and checked when they arrive.
-        const unsigned wrong =
-            threeBytePairs<Block>(t, bytes + i, indexes.at + i, n, out + d, refused) &
-            ((1u << n) - 1);
-        if (wrong == 0) {
-          i += 2 * n;
-          d += 3 * n;
-          continue;
-        }
-        const unsigned done = lowestSetBit(wrong);
-        i += 2 * done;
-        d += 3 * done;
+      // The pairs in a row from here, up to kPairs: leads two bytes apart. A
+      // byte from 80 that starts a character and is no katakana is a lead, so
+      // there is one at least.
+      const Mask run = (leads >> i) & kLeadBits;
+      const unsigned n = lowestSetBitOr64((~run & kLeadBits) | kPairsEnd) / 2;
+      // Where the next character is comes from the lead bits, not from the
+      // lookups, so it never waits for them: the branch is taken on trust and
+      // checked when they arrive.
+      const Mask wrong = threeBytePairs<Block>(t, bytes + i, indexes.at + i, n, out + d, refused) &
+                         ((Mask{1} << n) - 1);
+      if (wrong == 0) {
+        i += 2 * n;
+        d += 3 * n;
+        continue;
       }
+      const unsigned done = lowestSetBit(wrong);
+      i += 2 * done;
+      d += 3 * done;
       // Then a character the lookups did not take (one that is not three bytes
       // of UTF-8, or is refused, or none at all).
       const PackedUTF8 p = characterAt(i);

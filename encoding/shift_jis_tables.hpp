@@ -43,11 +43,10 @@ struct ShiftJISTables {
 
 // Where the characters of a 64-byte block's pairs are in `characters`, for a
 // lead at every byte: at[k] for a lead at byte k (its trail the byte after,
-// the next block's first for byte 63). The 32 entries past the block's stay
-// 0, so that sixteen lookups from any lead, two entries apart, stay in the
-// table.
+// the next block's first for byte 63). The 64 entries past the block's stay
+// 0, so that 32 lookups from any lead, two entries apart, stay in the table.
 struct BlockPairIndexes {
-  alignas(32) std::uint16_t at[96] = {};
+  alignas(32) std::uint16_t at[128] = {};
 };
 
 // Built on first use from the generated table.

@@ -154,12 +154,13 @@ struct AVX2 {
                          shiftJISPairIndexesAtEveryByte(bytes + k));
   }
 
-  // threeBytePairs() of block_kernels.hpp, sixteen pairs at a time, where
-  // their characters are every other entry of `at` (blockPairIndexes', from
-  // the first pair's lead on). The characters are loaded one by one and put
-  // into lanes: that takes half the time of the gather instruction on
-  // processors where it is microcoded (AMD's), and no more on the others.
-  static constexpr unsigned kPairsPerLookup = 16;
+  // threeBytePairs() of block_kernels.hpp, up to a block's 32 pairs at a
+  // time, where their characters are every other entry of `at`
+  // (blockPairIndexes', from the first pair's lead on). The characters are
+  // loaded one by one and put into lanes: that takes half the time of the
+  // gather instruction on processors where it is microcoded (AMD's), and no
+  // more on the others. Eight at a time, as many eights as the run has.
+  static constexpr unsigned kPairsPerLookup = 32;
   static unsigned threeBytePairs(const PackedUTF8* characters, const std::uint16_t* at,
                                  unsigned pairs, std::uint8_t* out, PackedUTF8 refused) noexcept {
     const auto four = [&](unsigned from) {
@@ -168,29 +169,33 @@ struct AVX2 {
       v = _mm_insert_epi32(v, static_cast<int>(characters[at[2 * from + 4]]), 2);
       return _mm_insert_epi32(v, static_cast<int>(characters[at[2 * from + 6]]), 3);
     };
-    const __m256i low = _mm256_set_m128i(four(4), four(0));
-    // A short run, between other characters, takes half the loads.
-    const __m256i high = pairs > 8 ? _mm256_set_m128i(four(12), four(8)) : _mm256_setzero_si256();
     const __m256i checked = _mm256_set1_epi32(static_cast<int>(0x7F000000u | refused));
     const __m256i three = _mm256_set1_epi32(0x03000000);
-    const auto right = [&](__m256i found) {
-      return static_cast<unsigned>(_mm256_movemask_ps(
-          _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(found, checked), three))));
-    };
     // Each character's three bytes, together; an index with its top bit set
     // makes a zero (the cast: plain char may be unsigned).
     constexpr char z = static_cast<char>(0x80);
     const __m256i together = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z, 0,
                                               1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z);
-    const __m256i first = _mm256_shuffle_epi8(low, together);
-    const __m256i second = _mm256_shuffle_epi8(high, together);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(first, 1));
+    // Eight characters from the `from`th on, written: a bit for each that is
+    // three bytes of UTF-8 and not refused.
+    const auto eight = [&](unsigned from) {
+      const __m256i found = _mm256_set_m128i(four(from + 4), four(from));
+      const __m256i bytes = _mm256_shuffle_epi8(found, together);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * from), _mm256_castsi256_si128(bytes));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * from + 12),
+                       _mm256_extracti128_si256(bytes, 1));
+      return static_cast<unsigned>(_mm256_movemask_ps(
+          _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(found, checked), three))));
+    };
+    unsigned right = eight(0);
     if (pairs > 8) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_castsi256_si128(second));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 36), _mm256_extracti128_si256(second, 1));
+      right |= eight(8) << 8;
+      if (pairs > 16) {
+        right |= eight(16) << 16;
+        if (pairs > 24) right |= eight(24) << 24;
+      }
     }
-    return ~(right(low) | right(high) << 8);
+    return ~right;
   }
 };
 
