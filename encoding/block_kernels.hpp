@@ -1021,7 +1021,9 @@ std::size_t decodeShiftJIS(const ShiftJISTables& t, const std::uint8_t* data, st
   // A run of pairs, as lead bits two apart: as many as one lookup takes.
   constexpr unsigned kPairs = Block::kPairsPerLookup;
   constexpr Mask kLeadBits = 0x5555555555555555ull >> (64 - 2 * kPairs);
-  constexpr Mask kPairsEnd = 2 * kPairs < 64 ? Mask{1} << (2 * kPairs % 64) : 0;  // as no lead
+  // Where a run of kPairs ends: a bit taken for a byte that is no lead. For a
+  // whole block's 32 there is none to set, and no bit at all gives 64.
+  constexpr Mask kPairsEnd = 2 * kPairs < 64 ? Mask{1} << (2 * kPairs % 64) : 0;
   const PackedUTF8 refused = roundTrip ? kEncodedElsewhere : 0;
   std::size_t s = 0, d = 0;
   SJISPairing pairing;
