@@ -976,8 +976,8 @@ inline void pairIndexesFromTables(const ShiftJISTables& t, const std::uint8_t* i
 // bytes of UTF-8 or is `refused`, the first pair's the lowest (the bits from
 // `pairs` on mean nothing). The caller takes the pairs before the first such
 // one. Where the characters are is known before any is looked up, so the
-// lookups go on at once, and eight are made whatever the count, so no branch
-// waits on it.
+// lookups go on at once; here eight are made whatever the count, so no branch
+// waits on it (AVX2's take eight at a time while the run has more).
 template <typename Block>
 unsigned threeBytePairs(const ShiftJISTables& t, const std::uint8_t* in,
                         [[maybe_unused]] const std::uint16_t* at, unsigned pairs, std::uint8_t* out,

@@ -28,10 +28,6 @@ class PortableBlock {
   [[maybe_unused]] static constexpr bool kMarksIndexes = false;
   [[maybe_unused]] static constexpr bool kExpandsKatakana = false;
   static std::size_t expandKatakana(const std::uint8_t*, std::uint8_t*) noexcept { return 0; }
-  static unsigned lookUpPairs(const ShiftJISTables&, const std::uint8_t*, unsigned, std::uint8_t*,
-                              PackedUTF8) noexcept {
-    return 0;
-  }
   static void pairIndexes(const ShiftJISTables& t, const std::uint8_t* in, unsigned pairs,
                           std::uint64_t index[2]) noexcept {
     pairIndexesFromTables(t, in, pairs, index);
