@@ -71,19 +71,48 @@ class Output {
  public:
   bool write(const void* data, std::size_t size) noexcept {
     if (failed_ || size == 0) return !failed_;
-    if (std::fwrite(data, 1, size, stdout) != size) failed_ = true, error_ = errno;
+    if (std::fwrite(data, 1, size, stdout) != size) fail();
     return !failed_;
   }
   bool flush() noexcept {
-    if (!failed_ && std::fflush(stdout) != 0) failed_ = true, error_ = errno;
+    if (!failed_ && std::fflush(stdout) != 0) fail();
     return !failed_;
   }
   bool failed() const noexcept { return failed_; }
   int error() const noexcept { return error_; }
+#if defined(_WIN32)
+  unsigned long systemError() const noexcept {
+    return systemError_;
+  }
+#endif
+  // Whether the failure was the reader of a pipe going away (less quit, head
+  // had enough): no failure to speak of.
+  bool readerWentAway() const noexcept {
+    return readerWentAway_;
+  }
 
  private:
+  void fail() noexcept {
+    failed_ = true;
+    error_ = errno;
+#if defined(_WIN32)
+    // The C library says EINVAL for a pipe closed at the other end, as it does
+    // for much else; the system's own error tells them apart. Windows says
+    // the pipe is being closed, Wine that no process is on the other end.
+    systemError_ = _doserrno;
+    readerWentAway_ = error_ == EPIPE || systemError_ == ERROR_BROKEN_PIPE ||
+                      systemError_ == ERROR_NO_DATA || systemError_ == ERROR_PIPE_NOT_CONNECTED;
+#else
+    readerWentAway_ = error_ == EPIPE;
+#endif
+  }
+
   bool failed_ = false;
+  bool readerWentAway_ = false;
   int error_ = 0;
+#if defined(_WIN32)
+  unsigned long systemError_ = 0;
+#endif
 };
 
 // A file, or standard input, read from its start.
@@ -332,15 +361,6 @@ class Cat {
   int kind_ = -1;
 };
 
-// Whether a write failed because the reader of a pipe went away: EPIPE, or on
-// Windows, whose C library says EINVAL for a pipe closed at the other end.
-bool readerWentAway(int error) {
-#if defined(_WIN32)
-  if (error == EINVAL) return true;
-#endif
-  return error == EPIPE;
-}
-
 // --from's word for a kind; -1 for none.
 int kindNamed(std::string name) {
   for (char& c : name)
@@ -417,8 +437,14 @@ int main(int argc, char** argv) {
     if (output.failed()) {
       // A reader that went away (less quit, head had enough) is no failure to
       // speak of, but the status says the output was cut.
-      if (!readerWentAway(output.error()))
+      if (!output.readerWentAway()) {
+#if defined(_WIN32)
+        std::fprintf(stderr, "codepage-cat: write error: %s (system error %lu)\n",
+                     std::strerror(output.error()), output.systemError());
+#else
         std::fprintf(stderr, "codepage-cat: write error: %s\n", std::strerror(output.error()));
+#endif
+      }
       return trees::kSomethingFailed;
     }
     return fine ? trees::kSucceeded : trees::kSomethingFailed;

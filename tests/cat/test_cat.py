@@ -145,6 +145,15 @@ class Alone(Folder):
         self.assertIn(proc.returncode, (-signal.SIGPIPE, 1))
         self.assertEqual(err, b"")
 
+    def test_an_output_that_cannot_be_written_is_said(self):
+        # Not a reader gone away: a file opened for reading only.
+        path = self.put("sjis.txt", cp932(TEXT))
+        with open(path, "rb") as read_only:
+            result = subprocess.run(COMMAND + [path], stdout=read_only, stderr=subprocess.PIPE,
+                                    timeout=120)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"codepage-cat: write error: ", result.stderr)
+
     def test_wrong_command_lines(self):
         for args in (["--from", "klingon"], ["--frob"], ["-f"]):
             result = cat(*args, check=False)
