@@ -71,11 +71,14 @@ class Output {
  public:
   bool write(const void* data, std::size_t size) noexcept {
     if (failed_ || size == 0) return !failed_;
-    if (std::fwrite(data, 1, size, stdout) != size) fail();
+    if (trees::standardOutputWasClosed())
+      fail(EBADF);
+    else if (std::fwrite(data, 1, size, stdout) != size)
+      fail(errno);
     return !failed_;
   }
   bool flush() noexcept {
-    if (!failed_ && std::fflush(stdout) != 0) fail();
+    if (!failed_ && std::fflush(stdout) != 0) fail(errno);
     return !failed_;
   }
   bool failed() const noexcept { return failed_; }
@@ -92,9 +95,9 @@ class Output {
   }
 
  private:
-  void fail() noexcept {
+  void fail(int error) noexcept {
     failed_ = true;
-    error_ = errno;
+    error_ = error;
 #if defined(_WIN32)
     // The C library says EINVAL for a pipe closed at the other end, as it does
     // for much else; the system's own error tells them apart. Windows says
@@ -418,20 +421,19 @@ int main(int argc, char** argv) {
                    wrong.c_str());
       return trees::kWrongCommandLine;
     }
+    Output output;
+    bool fine = true;
     if (help || version) {
       const std::string text =
           help ? std::string(kUsage) : std::string("codepage-cat ") + cpg_version() + "\n";
-      const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
-      return written ? trees::kSucceeded : trees::kSomethingFailed;
-    }
-    if (files.empty()) files.push_back("-");
-
-    Output output;
-    Cat cat(output, settings);
-    bool fine = true;
-    for (const std::string& file : files) {
-      fine = cat.file(file) && fine;
-      if (output.failed()) break;
+      output.write(text.data(), text.size());
+    } else {
+      if (files.empty()) files.push_back("-");
+      Cat cat(output, settings);
+      for (const std::string& file : files) {
+        fine = cat.file(file) && fine;
+        if (output.failed()) break;
+      }
     }
     output.flush();
     if (output.failed()) {

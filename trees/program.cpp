@@ -72,6 +72,10 @@ void keepStandardStreamsOpen() noexcept {
 #endif
 }
 
+bool standardOutputWasClosed() noexcept {
+  return gStandardOutputWasClosed;
+}
+
 int readCommandLine(const Program& program, int argc, const char* const* argv, TreeOptions& tree) {
   std::vector<Option> options = sharedOptions();
   options.insert(options.end(), program.options.begin(), program.options.end());

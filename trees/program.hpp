@@ -23,6 +23,10 @@ constexpr int kWrongCommandLine = 2;
 // meant for the terminal would be written into it.
 void keepStandardStreamsOpen() noexcept;
 
+// Whether standard output was closed when the program started: what is
+// written to it goes nowhere, and a write is to fail as it would have.
+bool standardOutputWasClosed() noexcept;
+
 // The options both programs have.
 struct TreeOptions {
   std::vector<std::filesystem::path> paths;

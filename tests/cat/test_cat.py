@@ -146,13 +146,27 @@ class Alone(Folder):
         self.assertEqual(err, b"")
 
     def test_an_output_that_cannot_be_written_is_said(self):
-        # Not a reader gone away: a file opened for reading only.
+        # None of them a reader gone away. Wine gives a program whose standard
+        # output is closed one of its own.
         path = self.put("sjis.txt", cp932(TEXT))
-        with open(path, "rb") as read_only:
-            result = subprocess.run(COMMAND + [path], stdout=read_only, stderr=subprocess.PIPE,
-                                    timeout=120)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn(b"codepage-cat: write error: ", result.stderr)
+        outputs = {"a file opened for reading only": ("read-only", path),
+                   "a full disk": ("", "/dev/full")}
+        if not ARGS.launcher:
+            outputs["closed"] = ("closed", None)
+        for what, (mode, where) in outputs.items():
+            for args in ([path], ["--version"]):
+                with self.subTest(what, args=args):
+                    if where is None:
+                        command = ["sh", "-c", 'exec "$@" >&-', "sh"] + COMMAND + args
+                        result = subprocess.run(command, stderr=subprocess.PIPE, timeout=120)
+                    elif where == "/dev/full" and not os.path.exists(where):
+                        continue
+                    else:
+                        with open(where, "rb" if mode == "read-only" else "wb") as out:
+                            result = subprocess.run(COMMAND + args, stdout=out,
+                                                    stderr=subprocess.PIPE, timeout=120)
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertIn(b"codepage-cat: write error: ", result.stderr)
 
     def test_wrong_command_lines(self):
         for args in (["--from", "klingon"], ["--frob"], ["-f"]):
