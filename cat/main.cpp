@@ -124,6 +124,10 @@ class Input {
   bool open(const std::string& path, std::string& error) {
     path_ = path;
     if (path == "-") {
+      if (trees::standardInputWasClosed()) {
+        error = std::strerror(EBADF);
+        return false;
+      }
       file_ = stdin;
     } else {
 #if defined(_WIN32)

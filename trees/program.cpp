@@ -22,6 +22,7 @@
 namespace trees {
 namespace {
 
+bool gStandardInputWasClosed = false;
 bool gStandardOutputWasClosed = false;
 
 enum SharedOption {
@@ -67,9 +68,14 @@ void keepStandardStreamsOpen() noexcept {
     // The lowest free descriptor is this one.
     const int opened = ::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
     if (opened >= 0 && opened != descriptor) ::close(opened);
+    if (descriptor == 0) gStandardInputWasClosed = true;
     if (descriptor == 1) gStandardOutputWasClosed = true;
   }
 #endif
+}
+
+bool standardInputWasClosed() noexcept {
+  return gStandardInputWasClosed;
 }
 
 bool standardOutputWasClosed() noexcept {

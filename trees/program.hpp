@@ -23,8 +23,10 @@ constexpr int kWrongCommandLine = 2;
 // meant for the terminal would be written into it.
 void keepStandardStreamsOpen() noexcept;
 
-// Whether standard output was closed when the program started: what is
-// written to it goes nowhere, and a write is to fail as it would have.
+// Whether standard input or output was closed when the program started: what
+// is read there is nothing, what is written goes nowhere, and either is to
+// fail as it would have.
+bool standardInputWasClosed() noexcept;
 bool standardOutputWasClosed() noexcept;
 
 // The options both programs have.

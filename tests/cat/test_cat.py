@@ -168,6 +168,14 @@ class Alone(Folder):
                     self.assertEqual(result.returncode, 1, result.stderr)
                     self.assertIn(b"codepage-cat: write error: ", result.stderr)
 
+    def test_a_closed_standard_input_is_said(self):
+        for args in ([], ["-"]):
+            result = subprocess.run(["sh", "-c", 'exec "$@" <&-', "sh"] + COMMAND + args,
+                                    capture_output=True, timeout=120)
+            self.assertEqual(result.returncode, 1, args)
+            self.assertEqual(result.stdout, b"")
+            self.assertIn(b"codepage-cat: standard input: ", result.stderr)
+
     def test_wrong_command_lines(self):
         for args in (["--from", "klingon"], ["--frob"], ["-f"]):
             result = cat(*args, check=False)
