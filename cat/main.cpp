@@ -82,12 +82,14 @@ class Output {
     return !failed_;
   }
   bool failed() const noexcept { return failed_; }
-  int error() const noexcept { return error_; }
+  // What the failure was, in words.
+  std::string problem() const {
+    std::string words = std::strerror(error_);
 #if defined(_WIN32)
-  unsigned long systemError() const noexcept {
-    return systemError_;
-  }
+    words += " (system error " + std::to_string(systemError_) + ")";
 #endif
+    return words;
+  }
   // Whether the failure was the reader of a pipe going away (less quit, head
   // had enough): no failure to speak of.
   bool readerWentAway() const noexcept {
@@ -443,14 +445,8 @@ int main(int argc, char** argv) {
     if (output.failed()) {
       // A reader that went away (less quit, head had enough) is no failure to
       // speak of, but the status says the output was cut.
-      if (!output.readerWentAway()) {
-#if defined(_WIN32)
-        std::fprintf(stderr, "codepage-cat: write error: %s (system error %lu)\n",
-                     std::strerror(output.error()), output.systemError());
-#else
-        std::fprintf(stderr, "codepage-cat: write error: %s\n", std::strerror(output.error()));
-#endif
-      }
+      if (!output.readerWentAway())
+        std::fprintf(stderr, "codepage-cat: write error: %s\n", output.problem().c_str());
       return trees::kSomethingFailed;
     }
     return fine ? trees::kSucceeded : trees::kSomethingFailed;
