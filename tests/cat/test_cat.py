@@ -115,6 +115,22 @@ class Alone(Folder):
         self.assertIn(b"missing.txt: No such file or directory", result.stderr)
         self.assertIn(b"Is a directory", result.stderr)
 
+    @unittest.skipIf(ARGS.launcher or os.geteuid() != 0 or shutil.which("setpriv") is None,
+                     "needs root to become another user, setpriv and a POSIX program")
+    def test_a_file_another_user_may_not_read_is_said_and_the_rest_written(self):
+        os.chmod(self.dir, 0o755)
+        table = kinds()
+        readable = self.put("a.txt", table["shift_jis.txt"][0])
+        secret = self.put("secret.txt", table["euc-jp.txt"][0])
+        os.chmod(readable, 0o644)
+        os.chmod(secret, 0o600)
+        nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        result = subprocess.run(nobody + COMMAND + [secret, readable], capture_output=True,
+                                timeout=120)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stdout, table["shift_jis.txt"][1])
+        self.assertEqual(result.stderr, f"codepage-cat: {secret}: Permission denied\n".encode())
+
     def test_a_long_pipe_is_decoded_whole(self):
         text = TEXT * (3 * (1 << 20) // len(TEXT))
         self.assertEqual(cat(stdin=cp932(text)).stdout, text.encode())
