@@ -147,10 +147,17 @@ int readCommandLine(const Program& program, int argc, const char* const* argv, T
 std::vector<std::filesystem::path> pathsToWalk(const TreeOptions& options) {
   std::vector<std::filesystem::path> paths = options.paths;
   if (options.nulSeparatedInput) {
+    // A list cut short by a read error is no list to work on.
+    if (gStandardInputWasClosed)
+      throw std::system_error(EBADF, std::generic_category(), "standard input");
 #if defined(_WIN32)
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    for (std::filesystem::path& path : readNulSeparated(stdin))
+    errno = 0;
+    std::vector<std::filesystem::path> listed = readNulSeparated(stdin);
+    if (std::ferror(stdin))
+      throw std::system_error(errno, std::generic_category(), "standard input");
+    for (std::filesystem::path& path : listed)
       paths.push_back(std::move(path));
   } else if (paths.empty()) {
     paths.emplace_back(".");

@@ -59,7 +59,8 @@ constexpr int kOwnOptions = 100;
 int readCommandLine(const Program& program, int argc, const char* const* argv, TreeOptions& tree);
 
 // The paths to walk: those given, those on standard input with -0, or "."
-// when there are none of either.
+// when there are none of either. Throws std::system_error when standard input
+// could not be read to its end.
 std::vector<std::filesystem::path> pathsToWalk(const TreeOptions& options);
 
 // -j, or the processors available.

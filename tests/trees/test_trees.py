@@ -312,6 +312,16 @@ class Scan(Tree):
         self.assertTrue(all(n.startswith(b"sjis/") for n in named[12:]))
         self.assertEqual(len(named), 12 + len([n for n in self.expected if n.startswith(b"sjis/")]))
 
+    def test_paths_that_cannot_be_read_are_an_error_and_nothing_is_walked(self):
+        before = snapshot(self.root)
+        for program in (ARGS.scan, ARGS.convert):
+            command = ["sh", "-c", 'exec "$@" <&-', "sh"] + list(ARGS.launcher) + [program, "-0"]
+            result = subprocess.run(command, capture_output=True, cwd=self.root, timeout=300)
+            self.assertEqual(result.returncode, 1, program)
+            self.assertEqual(result.stdout, b"", program)
+            self.assertIn(b": standard input: ", result.stderr, program)
+        self.assertEqual(snapshot(self.root), before)
+
     def test_a_japanese_name_on_the_command_line_reaches_both_programs(self):
         name = os.path.join("tree", "names", "日本語の名前.txt")
         scan = run(ARGS.scan, "--json", name, cwd=self.work)
