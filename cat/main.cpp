@@ -93,7 +93,15 @@ class Output {
   // Whether the failure was the reader of a pipe going away (less quit, head
   // had enough): no failure to speak of.
   bool readerWentAway() const noexcept {
-    return readerWentAway_;
+#if defined(_WIN32)
+    // The C library says EINVAL for a pipe closed at the other end, as it does
+    // for much else; the system's own error tells them apart. Windows says
+    // the pipe is being closed, Wine that no process is on the other end.
+    return error_ == EPIPE || systemError_ == ERROR_BROKEN_PIPE || systemError_ == ERROR_NO_DATA ||
+           systemError_ == ERROR_PIPE_NOT_CONNECTED;
+#else
+    return error_ == EPIPE;
+#endif
   }
 
  private:
@@ -101,19 +109,11 @@ class Output {
     failed_ = true;
     error_ = error;
 #if defined(_WIN32)
-    // The C library says EINVAL for a pipe closed at the other end, as it does
-    // for much else; the system's own error tells them apart. Windows says
-    // the pipe is being closed, Wine that no process is on the other end.
     systemError_ = _doserrno;
-    readerWentAway_ = error_ == EPIPE || systemError_ == ERROR_BROKEN_PIPE ||
-                      systemError_ == ERROR_NO_DATA || systemError_ == ERROR_PIPE_NOT_CONNECTED;
-#else
-    readerWentAway_ = error_ == EPIPE;
 #endif
   }
 
   bool failed_ = false;
-  bool readerWentAway_ = false;
   int error_ = 0;
 #if defined(_WIN32)
   unsigned long systemError_ = 0;
